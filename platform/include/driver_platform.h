@@ -1,0 +1,34 @@
+// The one header through which driver code (nmea, sensor, feed, driver, module) reaches the
+// Windows platform. On Windows it would pull in the SDK headers; here it pulls in the stand-in,
+// which declares the same names with the same behaviour.
+#pragma once
+
+// Standard headers first: the CRT macros at the end of this file must not rename anything
+// declared by a standard header included after them.
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin/crt.h"
+#include "standin/debugapi.h"
+#include "standin/errhandlingapi.h"
+#include "standin/stringapiset.h"
+#include "standin/synchapi.h"
+#include "standin/timeapi.h"
+#include "standin/windef.h"
+#include "standin/winerror.h"
+
+// Driver code calls atoi, atol and strtol as on Windows, where long is 32 bits and overflow
+// clamps.
+#define atoi zntr_crt_atoi
+#define atol zntr_crt_atol
+#define strtol zntr_crt_strtol

@@ -1,0 +1,101 @@
+// MultiByteToWideChar and WideCharToMultiByte with the thread's ANSI code page, Windows-1252.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "standin/errhandlingapi.h"
+#include "standin/stringapiset.h"
+#include "standin/winerror.h"
+
+namespace {
+
+TEST(CodePageTest, EveryByteConvertsAndConvertsBack) {
+    for (int byte = 1; byte < 256; ++byte) {
+        const char in = static_cast<char>(byte);
+        wchar_t wide = 0;
+        ASSERT_EQ(MultiByteToWideChar(CP_THREAD_ACP, MB_ERR_INVALID_CHARS, &in, 1, &wide, 1), 1);
+        char out = 0;
+        BOOL usedDefault = TRUE;
+        ASSERT_EQ(WideCharToMultiByte(CP_THREAD_ACP, 0, &wide, 1, &out, 1, nullptr, &usedDefault),
+                  1);
+        EXPECT_EQ(out, in) << "byte " << byte;
+        EXPECT_FALSE(usedDefault);
+    }
+}
+
+TEST(CodePageTest, Windows1252MapsTheHighControlRange) {
+    const struct {
+        unsigned char byte;
+        wchar_t wide;
+    } cases[] = {{0x80, 0x20AC}, {0x81, 0x0081}, {0x8A, 0x0160}, {0x9F, 0x0178},
+                 {0xA0, 0x00A0}, {0xE9, 0x00E9}, {0x24, L'$'},   {0x7F, 0x007F}};
+    for (const auto& c : cases) {
+        const char in = static_cast<char>(c.byte);
+        wchar_t wide = 0;
+        MultiByteToWideChar(CP_ACP, 0, &in, 1, &wide, 1);
+        EXPECT_EQ(wide, c.wide) << std::hex << int(c.byte);
+    }
+}
+
+TEST(CodePageTest, LengthMinusOneIncludesTheTerminator) {
+    wchar_t wide[8] = {L'x', L'x', L'x'};
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "", -1, wide, 8), 1);
+    EXPECT_EQ(wide[0], L'\0');
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "$GP", -1, nullptr, 0), 4)
+        << "a size query counts the terminator";
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "$GP", -1, wide, 8), 4);
+    EXPECT_EQ(std::wstring(wide), L"$GP");
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "abc", 2, wide, 8), 2)
+        << "a positive length converts exactly that many bytes";
+}
+
+TEST(CodePageTest, InvalidCallsFailWithTheirLastError) {
+    wchar_t wide[4];
+    char narrow[4];
+    struct Case {
+        int result;
+        DWORD error;
+        const char* legend;
+    };
+    SetLastError(0);
+    const Case cases[] = {
+        {MultiByteToWideChar(CP_THREAD_ACP, 0, "abc", 0, wide, 4), ERROR_INVALID_PARAMETER,
+         "zero source length"},
+        {MultiByteToWideChar(CP_THREAD_ACP, 0, nullptr, -1, wide, 4), ERROR_INVALID_PARAMETER,
+         "null source"},
+        {MultiByteToWideChar(CP_THREAD_ACP, 0, "abc", -1, nullptr, 4), ERROR_INVALID_PARAMETER,
+         "null buffer with a size"},
+        {MultiByteToWideChar(CP_THREAD_ACP, 0, "abcdef", -1, wide, 4), ERROR_INSUFFICIENT_BUFFER,
+         "buffer too small"},
+        {MultiByteToWideChar(CP_THREAD_ACP, 0x100, "abc", -1, wide, 4), ERROR_INVALID_FLAGS,
+         "unknown flag"},
+        {WideCharToMultiByte(CP_THREAD_ACP, 0, L"abcdef", -1, narrow, 4, nullptr, nullptr),
+         ERROR_INSUFFICIENT_BUFFER, "narrow buffer too small"},
+        {WideCharToMultiByte(CP_THREAD_ACP, WC_ERR_INVALID_CHARS, L"a", -1, narrow, 4, nullptr,
+                             nullptr),
+         ERROR_INVALID_FLAGS, "WC_ERR_INVALID_CHARS is for UTF-8 only"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result, 0) << c.legend;
+    }
+    // Each failing call replaced the last error; check them one at a time.
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "abc", 0, wide, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "abcdef", -1, wide, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0x100, "abc", -1, wide, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+}
+
+TEST(CodePageTest, UnmappableCharactersBecomeTheDefaultCharacter) {
+    char narrow[4] = {};
+    BOOL usedDefault = FALSE;
+    EXPECT_EQ(
+        WideCharToMultiByte(CP_THREAD_ACP, 0, L"a\u4E2Db", 3, narrow, 4, nullptr, &usedDefault), 3);
+    EXPECT_EQ(std::string(narrow, 3), "a?b");
+    EXPECT_TRUE(usedDefault);
+    EXPECT_EQ(WideCharToMultiByte(CP_THREAD_ACP, 0, L"\u4E2D", 1, narrow, 4, "#", nullptr), 1);
+    EXPECT_EQ(narrow[0], '#');
+}
+
+}  // namespace
