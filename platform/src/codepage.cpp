@@ -20,18 +20,22 @@ constexpr wchar_t ToWide(unsigned char byte) {
                                           : static_cast<wchar_t>(byte);
 }
 
-// The 1252 byte of a character, or -1 when the code page has none.
-int ToByte(wchar_t c) {
-    const auto code = static_cast<std::uint32_t>(c);
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
-        return static_cast<int>(code);
-    }
+int HighRangeByte(wchar_t c) {
     for (int i = 0; i < 32; ++i) {
         if (kHighControlRange[i] == c) {
             return 0x80 + i;
         }
     }
     return -1;
+}
+
+// The 1252 byte of a character, or -1 when the code page has none.
+inline int ToByte(wchar_t c) {
+    const auto code = static_cast<std::uint32_t>(c);
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) [[likely]] {
+        return static_cast<int>(code);
+    }
+    return HighRangeByte(c);
 }
 
 bool IsAnsiCodePage(UINT codePage) {
@@ -104,11 +108,25 @@ extern "C" int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCh
     if (cbMultiByte != 0 && length > static_cast<size_t>(cbMultiByte)) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
+    // ASCII text, the usual case, converts by narrowing each character; both loops vectorise.
+    std::uint32_t all = 0;
+    for (size_t i = 0; i < length; ++i) {
+        all |= static_cast<std::uint32_t>(lpWideCharStr[i]);
+    }
+    if (all < 0x80) {
+        if (cbMultiByte != 0) {
+            for (size_t i = 0; i < length; ++i) {
+                lpMultiByteStr[i] = static_cast<char>(lpWideCharStr[i]);
+            }
+        }
+        if (lpUsedDefaultChar != nullptr) {
+            *lpUsedDefaultChar = FALSE;
+        }
+        return static_cast<int>(length);
+    }
     for (size_t i = 0; i < length; ++i) {
         const int byte = ToByte(lpWideCharStr[i]);
-        if (byte < 0) {
-            usedDefault = true;
-        }
+        usedDefault |= byte < 0;
         if (cbMultiByte != 0) {
             lpMultiByteStr[i] = byte < 0 ? defaultChar : static_cast<char>(byte);
         }
