@@ -21,6 +21,7 @@
 #include "standin/crt.h"
 #include "standin/debugapi.h"
 #include "standin/errhandlingapi.h"
+#include "standin/handleapi.h"
 #include "standin/stringapiset.h"
 #include "standin/synchapi.h"
 #include "standin/timeapi.h"
