@@ -27,6 +27,7 @@
 #include "standin/timeapi.h"
 #include "standin/windef.h"
 #include "standin/winerror.h"
+#include "standin/winsock2.h"
 
 // Driver code calls atoi, atol and strtol as on Windows, where long is 32 bits and overflow
 // clamps.
