@@ -17,10 +17,16 @@ struct CircularBuffer {
 // Capacity of the storage both readers allocate.
 constexpr DWORD CIRCULAR_BUFFER_SIZE = 3072;
 
-// 1 when the bytes were stored, 0 when they were refused.
+// 1 when the bytes were stored, 0 when they were refused (no storage, more than the capacity,
+// or a write that would end on the read index).
 int WriteToCircularBuffer(CircularBuffer& buffer, const BYTE* source, DWORD count);
-// 1 when bytes were taken, 0 when the buffer was missing or empty.
+// 1 when bytes were taken, 0 when the buffer was missing or empty. Takes at most the unread
+// bytes: the smaller of count and GetCircularBufferUnreadCount(), which is what a raw read
+// delivers.
 int ReadFromCircularBuffer(CircularBuffer& buffer, BYTE* destination, DWORD count);
 // At most four NMEA lines, each "\n"-ended, into output; 1 when lines were taken, 0 when the
-// buffer was missing or empty.
+// buffer was missing or empty. A last line whose line feed has not arrived stays in the buffer.
 int ReadLinesFromCircularBuffer(CircularBuffer& buffer, char* output, DWORD outputSize);
+
+// The bytes written and not yet taken; 0 without storage.
+DWORD GetCircularBufferUnreadCount(const CircularBuffer& buffer);

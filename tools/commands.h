@@ -8,6 +8,8 @@ namespace zntr::tools {
 
 void AddDecodeCommand(CLI::App& app);
 void AddTrackCommand(CLI::App& app);
+void AddHotspotCommand(CLI::App& app);
+void AddDiscoverCommand(CLI::App& app);
 
 // The exit status the subcommand that ran has set (0 until one sets another).
 int ExitCode();

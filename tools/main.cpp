@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
 
     zntr::tools::AddDecodeCommand(app);
     zntr::tools::AddTrackCommand(app);
+    zntr::tools::AddHotspotCommand(app);
+    zntr::tools::AddDiscoverCommand(app);
 
     try {
         app.parse(argc, argv);

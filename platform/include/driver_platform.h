@@ -22,12 +22,15 @@
 #include "standin/debugapi.h"
 #include "standin/errhandlingapi.h"
 #include "standin/handleapi.h"
+#include "standin/heapapi.h"
+#include "standin/processthreadsapi.h"
 #include "standin/stringapiset.h"
 #include "standin/synchapi.h"
 #include "standin/timeapi.h"
 #include "standin/windef.h"
 #include "standin/winerror.h"
 #include "standin/winsock2.h"
+#include "standin/ws2tcpip.h"
 
 // Driver code calls atoi, atol and strtol as on Windows, where long is 32 bits and overflow
 // clamps.

@@ -14,19 +14,20 @@ struct HandleTable {
 };
 
 HandleTable& Table() {
-    static HandleTable table;
+    static HandleTable& table = *new HandleTable;  // never destroyed, as the wait lock
     return table;
 }
 
 }  // namespace
 
+// Never destroyed: threads of the platform may still wait or notify while the process exits.
 std::mutex& WaitLock() {
-    static std::mutex mutex;
+    static std::mutex& mutex = *new std::mutex;
     return mutex;
 }
 
 std::condition_variable& WaitCondition() {
-    static std::condition_variable condition;
+    static std::condition_variable& condition = *new std::condition_variable;
     return condition;
 }
 

@@ -3,11 +3,16 @@
 
 #include "standin/errhandlingapi.h"
 #include "standin/winsock2.h"
+#include "winsock_state.h"
 
 namespace {
 // Each successful WSAStartup must be matched by one WSACleanup.
 std::atomic<int> gStartups{0};
 }  // namespace
+
+bool zntr::platform::detail::WinsockStarted() {
+    return gStartups.load() > 0;
+}
 
 // Versions 1.0 to 2.2 are supported; a request above 2.2 is granted 2.2, one below 1.0 is
 // refused with WSAVERNOTSUPPORTED. The error is returned directly, not through the last error.

@@ -1,0 +1,31 @@
+// Threads: creation, exit codes, and TerminateThread.
+//
+// TerminateThread cannot stop a thread at an arbitrary instruction here as it does on Windows.
+// The stand-in ends the target at its next blocking platform call (a sleep, any wait, a socket
+// call, or while it waits to enter a critical section), unwinding its stack so that every scoped
+// guard on it releases what it held, and returns once the target no longer runs. Driver code
+// therefore must not catch every exception (`catch (...)`) on a thread that may be terminated,
+// and must not make blocking platform calls from destructors.
+#pragma once
+
+#include "standin/synchapi.h"
+#include "standin/windef.h"
+
+typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+
+#define CREATE_SUSPENDED 0x00000004u
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
+// GetExitCodeThread's answer while the thread runs (STATUS_PENDING).
+#define STILL_ACTIVE 259u
+
+extern "C" {
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                    LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                    DWORD dwCreationFlags, LPDWORD lpThreadId);
+DWORD ResumeThread(HANDLE hThread);
+BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode);
+[[noreturn]] void ExitThread(DWORD dwExitCode);
+BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+DWORD GetCurrentThreadId(void);
+}

@@ -1,0 +1,166 @@
+// CreateThread and the thread queries. Each thread runs a trampoline that owns a reference to
+// its thread object, catches the platform's private ThreadEnd (ExitThread, TerminateThread) so
+// that it never leaves the thread, and signals the object when the start routine is done.
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "standin/errhandlingapi.h"
+#include "standin/processthreadsapi.h"
+#include "standin/resource_control.h"
+#include "standin/winerror.h"
+#include "thread_object.h"
+
+namespace zntr::platform::detail {
+namespace {
+
+std::atomic<int> gThreadCreationFailures{0};
+
+// Thread IDs are multiples of 4 and never 0, as on Windows; every thread gets one, whether the
+// platform made it or not.
+DWORD NextThreadId() {
+    static std::atomic<DWORD> next{0x400};
+    return next.fetch_add(4);
+}
+
+thread_local DWORD tThreadId = 0;
+
+bool ConsumeInjectedFailure(std::atomic<int>& failures) {
+    int left = failures.load();
+    while (left > 0 && !failures.compare_exchange_weak(left, left - 1)) {
+    }
+    return left > 0;
+}
+
+void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start,
+               LPVOID parameter) {
+    SetCurrentThreadObject(thread.get());
+    tThreadId = thread->id;
+    DWORD exitCode = 0;
+    try {
+        {
+            // A thread created suspended waits here for ResumeThread; a termination requested
+            // before it ever ran ends it here, so its start routine never runs.
+            std::unique_lock<std::mutex> lock(WaitLock());
+            WaitUntil(lock, std::nullopt, [&] { return thread->suspendCount == 0; });
+        }
+        exitCode = start(parameter);
+    } catch (const ThreadEnd& end) {
+        exitCode = end.exitCode;
+    }
+    SetCurrentThreadObject(nullptr);
+    // Signalled and notified under the lock: whoever sees the thread ended (and may then let
+    // the process exit) does so only after this thread's last touch of the shared wait state.
+    std::lock_guard<std::mutex> lock(WaitLock());
+    thread->exitCode = exitCode;
+    thread->ended = true;
+    NotifyWaiters();
+}
+
+}  // namespace
+
+ThreadObject::ThreadObject(DWORD threadId, int wake) : id(threadId), wakeDescriptor(wake) {}
+
+ThreadObject::~ThreadObject() {
+    ::close(wakeDescriptor);
+}
+
+}  // namespace zntr::platform::detail
+
+namespace zntr::platform {
+
+void FailNextThreadCreations(int count) {
+    detail::gThreadCreationFailures.store(count > 0 ? count : 0);
+}
+
+}  // namespace zntr::platform
+
+using namespace zntr::platform::detail;
+
+// The stack size is left to the C++ runtime (8 MiB on Linux, more than the 1 MiB Windows
+// default), and security attributes mean nothing here. A null start routine is refused with
+// ERROR_INVALID_PARAMETER, where Windows would create a thread that faults at once.
+extern "C" HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T /*dwStackSize*/,
+                               LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                               DWORD dwCreationFlags, LPDWORD lpThreadId) {
+    if (lpStartAddress == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (ConsumeInjectedFailure(gThreadCreationFailures)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto thread = std::make_shared<ThreadObject>(NextThreadId(), wake);
+    thread->suspendCount = (dwCreationFlags & CREATE_SUSPENDED) != 0 ? 1 : 0;
+    HANDLE handle = InsertHandle(thread);
+    // The ID is known before the thread starts, so the caller's copy is set even when the new
+    // thread runs first, as the Windows documentation allows.
+    if (lpThreadId != nullptr) {
+        *lpThreadId = thread->id;
+    }
+    try {
+        std::thread(RunThread, thread, lpStartAddress, lpParameter).detach();
+    } catch (const std::system_error&) {
+        RemoveHandle(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return handle;
+}
+
+// Returns the previous suspend count, or (DWORD)-1 with the last error.
+extern "C" DWORD ResumeThread(HANDLE hThread) {
+    auto thread = std::dynamic_pointer_cast<ThreadObject>(LookupHandle(hThread));
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return static_cast<DWORD>(-1);
+    }
+    DWORD previous = 0;
+    {
+        std::lock_guard<std::mutex> lock(WaitLock());
+        previous = thread->suspendCount;
+        if (thread->suspendCount > 0) {
+            --thread->suspendCount;
+        }
+    }
+    NotifyWaiters();
+    return previous;
+}
+
+// Windows ends the thread without unwinding its stack; here the stack unwinds as it does for
+// TerminateThread, so scoped guards on it release what they hold. On a thread the platform did
+// not create, the thread ends through pthread_exit.
+extern "C" void ExitThread(DWORD dwExitCode) {
+    if (CurrentThreadObject() != nullptr) {
+        throw ThreadEnd{dwExitCode};
+    }
+    ::pthread_exit(nullptr);
+}
+
+extern "C" BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+    auto thread = std::dynamic_pointer_cast<ThreadObject>(LookupHandle(hThread));
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(WaitLock());
+    *lpExitCode = thread->exitCode;
+    return TRUE;
+}
+
+extern "C" DWORD GetCurrentThreadId(void) {
+    if (tThreadId == 0) {
+        tThreadId = NextThreadId();
+    }
+    return tThreadId;
+}
