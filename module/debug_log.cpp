@@ -29,7 +29,7 @@ class cMessageWriter {
     size_t mLength = 0;
 };
 
-// One conversion specification, rebuilt without its length modifier so that the argument can
+// One conversion directive, rebuilt without its length modifier so that the argument can
 // be fetched with the Windows meaning of the modifier and formatted with one C call.
 struct cConversion {
     char mPrefix[48] = "%";  // "%", flags, width, precision
@@ -108,7 +108,7 @@ const char* ParseConversion(const char* p, cConversion& conversion, va_list& arg
     return *p != '\0' ? p + 1 : p;
 }
 
-// Formats one argument with the rebuilt specification plus the given length and type letters.
+// Formats one argument with the rebuilt directive plus the given length and type letters.
 template <typename T>
 void FormatArgument(cMessageWriter& writer, const cConversion& conversion,
                     const char* lengthAndType, T value) {

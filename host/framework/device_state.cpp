@@ -1,0 +1,349 @@
+#include "device_state.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <cwctype>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "standin/combaseapi.h"
+#include "standin/shlwapi.h"
+
+namespace zntr::host {
+namespace {
+
+constexpr const char* kFormat = "zntr-device-state";
+constexpr int kVersion = 1;
+
+std::string ToUtf8(const std::wstring& wide) {
+    std::string out;
+    for (const wchar_t c : wide) {
+        auto code = static_cast<std::uint32_t>(c);
+        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// The JSON reader has already checked that the text is valid UTF-8.
+std::wstring FromUtf8(const std::string& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::uint32_t code = length == 1   ? lead
+                             : length == 2 ? (lead & 0x1F)
+                             : length == 3 ? (lead & 0x0F)
+                                           : (lead & 0x07);
+        for (size_t k = 1; k < length && i + k < text.size(); ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        out.push_back(static_cast<wchar_t>(code));
+        i += length;
+    }
+    return out;
+}
+
+std::wstring UpperCase(const std::wstring& text) {
+    std::wstring upper = text;
+    for (wchar_t& c : upper) {
+        c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    }
+    return upper;
+}
+
+// The Win32 error of a failed file operation.
+HRESULT FromErrno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        case ENOENT:
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        default:
+            return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+    }
+}
+
+// Writes the text to path through a temporary file that is flushed and renamed over it.
+HRESULT ReplaceFile(const std::filesystem::path& path, const std::string& text) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
+    const std::filesystem::path temporary = path.string() + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return FromErrno(errno);
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return FromErrno(error);
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return FromErrno(error);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return FromErrno(error);
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+DeviceState::DeviceState(std::wstring deviceInstanceId, std::optional<std::filesystem::path> file)
+    : deviceInstanceId_(std::move(deviceInstanceId)), file_(std::move(file)) {
+    stores_[std::wstring()];  // the device's own store always exists
+}
+
+std::filesystem::path DeviceState::StateFile(const std::wstring& deviceInstanceId,
+                                             const std::filesystem::path& stateFolder) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string name;
+    for (const char c : ToUtf8(UpperCase(deviceInstanceId))) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+            (byte >= '0' && byte <= '9') || byte == '.' || byte == '-' || byte == '_') {
+            name.push_back(c);
+        } else {
+            name.push_back('%');
+            name.push_back(kHex[byte >> 4]);
+            name.push_back(kHex[byte & 0xF]);
+        }
+    }
+    return stateFolder / (name + ".json");
+}
+
+HRESULT DeviceState::Open(const std::wstring& deviceInstanceId,
+                          const std::filesystem::path& stateFolder,
+                          std::shared_ptr<DeviceState>& state) {
+    std::optional<std::filesystem::path> file;
+    if (!stateFolder.empty()) {
+        file = StateFile(deviceInstanceId, stateFolder);
+    }
+    std::shared_ptr<DeviceState> opened(new DeviceState(deviceInstanceId, std::move(file)));
+    const HRESULT hr = opened->Load();
+    if (SUCCEEDED(hr)) {
+        state = std::move(opened);
+    }
+    return hr;
+}
+
+HRESULT DeviceState::Load() {
+    if (!file_) {
+        return S_OK;
+    }
+    std::ifstream input(*file_, std::ios::binary);
+    if (!input) {
+        // No file yet: a device seen for the first time.
+        return std::filesystem::exists(*file_) ? HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) : S_OK;
+    }
+    std::stringstream text;
+    text << input.rdbuf();
+    try {
+        const nlohmann::json document = nlohmann::json::parse(text.str());
+        if (document.at("format") != kFormat || document.at("version") != kVersion) {
+            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        }
+        for (const auto& [service, values] : document.at("stores").items()) {
+            Store& store = stores_[UpperCase(FromUtf8(service))];
+            for (const auto& [name, stored] : values.items()) {
+                Value value;
+                value.name = FromUtf8(name);
+                const std::string type = stored.at("type");
+                if (type == "VT_LPWSTR") {
+                    value.type = VT_LPWSTR;
+                    value.text = FromUtf8(stored.at("value").get<std::string>());
+                } else if (type == "VT_UI4") {
+                    value.type = VT_UI4;
+                    value.number = stored.at("value").get<ULONG>();
+                } else {
+                    return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+                }
+                store.values[UpperCase(value.name)] = std::move(value);
+            }
+        }
+    } catch (const nlohmann::json::exception&) {
+        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    }
+    return S_OK;
+}
+
+HRESULT DeviceState::Save() const {
+    if (!file_) {
+        return S_OK;
+    }
+    nlohmann::ordered_json stores = nlohmann::ordered_json::object();
+    for (const auto& [service, store] : stores_) {
+        if (!store.persistent) {
+            continue;
+        }
+        nlohmann::ordered_json values = nlohmann::ordered_json::object();
+        for (const auto& [key, value] : store.values) {
+            nlohmann::ordered_json stored;
+            if (value.type == VT_LPWSTR) {
+                stored["type"] = "VT_LPWSTR";
+                stored["value"] = ToUtf8(value.text);
+            } else {
+                stored["type"] = "VT_UI4";
+                stored["value"] = value.number;
+            }
+            values[ToUtf8(value.name)] = std::move(stored);
+        }
+        stores[ToUtf8(service)] = std::move(values);
+    }
+    nlohmann::ordered_json document;
+    document["format"] = kFormat;
+    document["version"] = kVersion;
+    document["device"] = ToUtf8(deviceInstanceId_);
+    document["stores"] = std::move(stores);
+    return ReplaceFile(*file_, document.dump(2) + "\n");
+}
+
+DeviceState::Store* DeviceState::FindStore(const std::wstring& service) {
+    const auto it = stores_.find(UpperCase(service));
+    return it == stores_.end() ? nullptr : &it->second;
+}
+
+HRESULT DeviceState::OpenStore(const std::wstring& service, WDF_PROPERTY_STORE_RETRIEVE_FLAGS flags,
+                               WDF_PROPERTY_STORE_DISPOSITION& disposition) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (FindStore(service) != nullptr) {
+        disposition = OpenedExistingStore;
+        return S_OK;
+    }
+    if (flags != WdfPropertyStoreCreateIfMissing && flags != WdfPropertyStoreCreateVolatile) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    Store& store = stores_[UpperCase(service)];
+    store.persistent = flags == WdfPropertyStoreCreateIfMissing;
+    const HRESULT hr = Save();
+    if (FAILED(hr)) {
+        stores_.erase(UpperCase(service));
+        return hr;
+    }
+    disposition = CreatedNewStore;
+    return S_OK;
+}
+
+HRESULT DeviceState::GetValue(const std::wstring& service, const std::wstring& name,
+                              PROPVARIANT& value) {
+    PropVariantInit(&value);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Store* store = FindStore(service);
+    if (store == nullptr) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    const auto it = store->values.find(UpperCase(name));
+    if (it == store->values.end()) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    if (it->second.type == VT_UI4) {
+        value.vt = VT_UI4;
+        value.ulVal = it->second.number;
+        return S_OK;
+    }
+    const HRESULT hr = SHStrDupW(it->second.text.c_str(), &value.pwszVal);
+    if (SUCCEEDED(hr)) {
+        value.vt = VT_LPWSTR;
+    }
+    return hr;
+}
+
+HRESULT DeviceState::SetValue(const std::wstring& service, const std::wstring& name,
+                              const PROPVARIANT& value) {
+    Value stored;
+    stored.name = name;
+    stored.type = value.vt;
+    if (value.vt == VT_LPWSTR && value.pwszVal != nullptr) {
+        stored.text = value.pwszVal;
+    } else if (value.vt == VT_UI4) {
+        stored.number = value.ulVal;
+    } else {
+        return E_INVALIDARG;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    Store* store = FindStore(service);
+    if (store == nullptr) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    const std::wstring key = UpperCase(name);
+    std::optional<Value> previous;
+    if (const auto it = store->values.find(key); it != store->values.end()) {
+        previous = it->second;
+        stored.name = it->second.name;
+    }
+    store->values[key] = std::move(stored);
+    const HRESULT hr = store->persistent ? Save() : S_OK;
+    if (FAILED(hr)) {
+        if (previous) {
+            store->values[key] = std::move(*previous);
+        } else {
+            store->values.erase(key);
+        }
+    }
+    return hr;
+}
+
+HRESULT DeviceState::GetNameCount(const std::wstring& service, DWORD& count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Store* store = FindStore(service);
+    if (store == nullptr) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    count = static_cast<DWORD>(store->values.size());
+    return S_OK;
+}
+
+HRESULT DeviceState::GetNameAt(const std::wstring& service, DWORD index, std::wstring& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Store* store = FindStore(service);
+    if (store == nullptr) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    if (index >= store->values.size()) {
+        return HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
+    }
+    auto it = store->values.begin();
+    std::advance(it, index);
+    name = it->second.name;
+    return S_OK;
+}
+
+}  // namespace zntr::host
