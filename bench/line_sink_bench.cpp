@@ -7,71 +7,18 @@
 // the task memory of the collections and the PROPVARIANTs).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "debug_log.h"
 #include "framework_device.h"
+#include "mixed_corpus.h"
 #include "nmea_line_sink.h"
 #include "sensor_ddi.h"
 #include "standin/com_helpers.h"
-#include "track/synthetic_track.h"
 
 namespace {
-
-std::atomic<long long> gNews{0};
-std::atomic<long long> gMallocs{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    gNews.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// Counts every malloc of the process, the platform library's included, and hands it to glibc.
-extern "C" void* __libc_malloc(std::size_t size);
-extern "C" void* malloc(std::size_t size) {
-    gMallocs.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-constexpr bool kCountsMallocs = true;
-#else
-constexpr bool kCountsMallocs = false;
-#endif
-
-namespace {
-
-std::vector<std::string> Corpus(bool withPqxfiAndDummy) {
-    std::vector<std::string> lines;
-    zntr::hotspot::SyntheticTrack track;
-    for (int epoch = 0; epoch < 600; ++epoch) {
-        for (const std::string& sentence : track.Next().sentences) {
-            const std::string tag = sentence.substr(0, 6);
-            if (tag == "$GPGGA" || tag == "$GPGSA" || tag == "$GPGSV" || tag == "$GPRMC" ||
-                tag == "$GPVTG" || (withPqxfiAndDummy && tag == "$PQXFI")) {
-                lines.push_back(sentence);
-                if (withPqxfiAndDummy && lines.size() % 7 == 6) {
-                    lines.push_back("Dummy");
-                }
-            }
-        }
-    }
-    return lines;
-}
 
 // One initialised sensor in gpSensorDDI for as long as it lives.
 class BenchSensor {
@@ -109,15 +56,15 @@ class BenchSensor {
 
 void RunLineSink(benchmark::State& state, bool withPqxfiAndDummy) {
     gEnableLog = 0;  // as configured by default: the log costs nothing
-    const std::vector<std::string> corpus = Corpus(withPqxfiAndDummy);
+    const std::vector<std::string> corpus = zntr::bench::MixedCorpus(withPqxfiAndDummy);
     BenchSensor sensor(withPqxfiAndDummy);
     if (!sensor.ok()) {
         state.SkipWithError("the sensor could not be initialised");
         return;
     }
     long long lines = 0;
-    const long long newsBefore = gNews.load();
-    const long long mallocsBefore = gMallocs.load();
+    const long long newsBefore = zntr::bench::NewCount();
+    const long long mallocsBefore = zntr::bench::MallocCount();
     for (auto _ : state) {
         for (const std::string& line : corpus) {
             ProcessNMEALine(line.c_str());
@@ -126,10 +73,11 @@ void RunLineSink(benchmark::State& state, bool withPqxfiAndDummy) {
     }
     state.SetItemsProcessed(lines);
     state.counters["news_per_line"] = benchmark::Counter(
-        static_cast<double>(gNews.load() - newsBefore) / static_cast<double>(lines));
-    if (kCountsMallocs) {
-        state.counters["mallocs_per_line"] = benchmark::Counter(
-            static_cast<double>(gMallocs.load() - mallocsBefore) / static_cast<double>(lines));
+        static_cast<double>(zntr::bench::NewCount() - newsBefore) / static_cast<double>(lines));
+    if (zntr::bench::CountsMallocs()) {
+        state.counters["mallocs_per_line"] =
+            benchmark::Counter(static_cast<double>(zntr::bench::MallocCount() - mallocsBefore) /
+                               static_cast<double>(lines));
     }
     // Only the PQXFI update moves the state: the mixed corpus leaves the sensor without data.
     const ULONG expected = withPqxfiAndDummy ? SENSOR_STATE_READY : SENSOR_STATE_NO_DATA;

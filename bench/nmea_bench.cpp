@@ -3,60 +3,19 @@
 // allocations per sentence.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
+#include "mixed_corpus.h"
 #include "nmea_parser.h"
 #include "nmea_text.h"
-#include "track/synthetic_track.h"
 
 namespace {
-
-std::atomic<long long> gAllocations{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
-
-// The sentences of 600 epochs of the default synthetic drive, keeping GGA, GSA, GSV, RMC and VTG.
-const std::vector<std::string>& MixedCorpus() {
-    static const std::vector<std::string> corpus = [] {
-        std::vector<std::string> lines;
-        zntr::hotspot::SyntheticTrack track;
-        for (int epoch = 0; epoch < 600; ++epoch) {
-            for (const std::string& sentence : track.Next().sentences) {
-                const std::string tag = sentence.substr(0, 6);
-                if (tag == "$GPGGA" || tag == "$GPGSA" || tag == "$GPGSV" || tag == "$GPRMC" ||
-                    tag == "$GPVTG") {
-                    lines.push_back(sentence);
-                }
-            }
-        }
-        return lines;
-    }();
-    return corpus;
-}
 
 std::vector<std::wstring> WideCorpus() {
     std::vector<std::wstring> wide;
-    for (const std::string& line : MixedCorpus()) {
+    for (const std::string& line : zntr::bench::MixedCorpus()) {
         wide.push_back(AnsiTextToWide(line.c_str()));
     }
     return wide;
@@ -74,7 +33,7 @@ void BM_ParseNMEAData(benchmark::State& state) {
     cNMEAParser parser;
     long long sentences = 0;
     int decoded = 0;
-    const long long allocationsBefore = gAllocations.load();
+    const long long allocationsBefore = zntr::bench::NewCount();
     for (auto _ : state) {
         for (const std::wstring& line : corpus) {
             decoded += parser.ParseNMEAData(line) != NMEA_NONE;
@@ -84,23 +43,23 @@ void BM_ParseNMEAData(benchmark::State& state) {
     if (decoded != sentences) {
         state.SkipWithError("a sentence of the corpus was not decoded");
     }
-    ReportPerSentence(state, sentences, gAllocations.load() - allocationsBefore);
+    ReportPerSentence(state, sentences, zntr::bench::NewCount() - allocationsBefore);
 }
 BENCHMARK(BM_ParseNMEAData);
 
 // The same from the received bytes: the conversion to wide text, then the reader.
 void BM_ParseNMEADataFromBytes(benchmark::State& state) {
-    const std::vector<std::string>& corpus = MixedCorpus();
+    const std::vector<std::string> corpus = zntr::bench::MixedCorpus();
     cNMEAParser parser;
     long long sentences = 0;
-    const long long allocationsBefore = gAllocations.load();
+    const long long allocationsBefore = zntr::bench::NewCount();
     for (auto _ : state) {
         for (const std::string& line : corpus) {
             benchmark::DoNotOptimize(parser.ParseNMEAData(AnsiTextToWide(line.c_str())));
         }
         sentences += static_cast<long long>(corpus.size());
     }
-    ReportPerSentence(state, sentences, gAllocations.load() - allocationsBefore);
+    ReportPerSentence(state, sentences, zntr::bench::NewCount() - allocationsBefore);
 }
 BENCHMARK(BM_ParseNMEADataFromBytes);
 

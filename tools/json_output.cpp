@@ -6,30 +6,6 @@
 #include "standin/stringapiset.h"
 
 namespace zntr::tools {
-namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        code = 0xFFFD;
-    }
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
-}  // namespace
 
 void AppendJsonDouble(std::string& out, double value) {
     if (std::isnan(value)) {
@@ -92,24 +68,28 @@ void AppendJsonString(std::string& out, std::string_view utf8) {
     out.push_back('"');
 }
 
-std::string AnsiToUtf8(std::string_view ansi) {
-    std::string out;
-    out.reserve(ansi.size());
-    for (const char c : ansi) {
-        wchar_t wide = 0;
-        MultiByteToWideChar(CP_THREAD_ACP, 0, &c, 1, &wide, 1);
-        AppendUtf8(out, static_cast<std::uint32_t>(wide));
+std::string WideToUtf8(std::wstring_view wide) {
+    if (wide.empty()) {
+        return std::string();
     }
-    return out;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                            size, nullptr, nullptr);
+    }
+    return text;
 }
 
-std::string WideToUtf8(std::wstring_view wide) {
-    std::string out;
-    out.reserve(wide.size());
-    for (const wchar_t c : wide) {
-        AppendUtf8(out, static_cast<std::uint32_t>(c));
+std::string AnsiToUtf8(std::string_view ansi) {
+    if (ansi.empty()) {
+        return std::string();
     }
-    return out;
+    std::wstring wide(ansi.size(), L'\0');
+    MultiByteToWideChar(CP_THREAD_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                        static_cast<int>(wide.size()));
+    return WideToUtf8(wide);
 }
 
 }  // namespace zntr::tools

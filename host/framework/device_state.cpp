@@ -14,6 +14,7 @@
 
 #include "standin/combaseapi.h"
 #include "standin/shlwapi.h"
+#include "standin/stringapiset.h"
 
 namespace zntr::host {
 namespace {
@@ -21,49 +22,33 @@ namespace {
 constexpr const char* kFormat = "zntr-device-state";
 constexpr int kVersion = 1;
 
+// Names and values are stored as UTF-8 in the file; the JSON reader has checked the text.
 std::string ToUtf8(const std::wstring& wide) {
-    std::string out;
-    for (const wchar_t c : wide) {
-        auto code = static_cast<std::uint32_t>(c);
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
+    if (wide.empty()) {
+        return std::string();
     }
-    return out;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                            size, nullptr, nullptr);
+    }
+    return text;
 }
 
-// The JSON reader has already checked that the text is valid UTF-8.
 std::wstring FromUtf8(const std::string& text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        std::uint32_t code = length == 1   ? lead
-                             : length == 2 ? (lead & 0x1F)
-                             : length == 3 ? (lead & 0x0F)
-                                           : (lead & 0x07);
-        for (size_t k = 1; k < length && i + k < text.size(); ++k) {
-            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        out.push_back(static_cast<wchar_t>(code));
-        i += length;
+    if (text.empty()) {
+        return std::wstring();
     }
-    return out;
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                            size);
+    }
+    return wide;
 }
 
 std::wstring UpperCase(const std::wstring& text) {

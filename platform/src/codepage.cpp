@@ -1,6 +1,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "codepage_utf8.h"
 #include "standin/errhandlingapi.h"
 #include "standin/stringapiset.h"
 #include "standin/winerror.h"
@@ -56,6 +57,13 @@ extern "C" int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiBy
         static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    // A negative length means "up to and including the terminating NUL".
+    const size_t length =
+        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    if (CodePage == CP_UTF8) {
+        return zntr::platform::detail::Utf8ToWide(dwFlags, lpMultiByteStr, length, lpWideCharStr,
+                                                  cchWideChar);
+    }
     if (!IsAnsiCodePage(CodePage)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
@@ -65,9 +73,6 @@ extern "C" int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiBy
         ((dwFlags & MB_PRECOMPOSED) != 0 && (dwFlags & MB_COMPOSITE) != 0)) {
         return Fail(ERROR_INVALID_FLAGS);
     }
-    // A negative length means "up to and including the terminating NUL".
-    const size_t length =
-        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     if (cchWideChar == 0) {
         return static_cast<int>(length);
     }
@@ -93,6 +98,16 @@ extern "C" int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCh
         static_cast<const void*>(lpWideCharStr) == static_cast<const void*>(lpMultiByteStr)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    const size_t length =
+        cchWideChar < 0 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+    if (CodePage == CP_UTF8) {
+        // UTF-8 has no default character: asking for one is an invalid parameter.
+        if (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        return zntr::platform::detail::WideToUtf8(dwFlags, lpWideCharStr, length, lpMultiByteStr,
+                                                  cbMultiByte);
+    }
     if (!IsAnsiCodePage(CodePage)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
@@ -101,8 +116,6 @@ extern "C" int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCh
     if ((dwFlags & ~kValidFlags) != 0) {
         return Fail(ERROR_INVALID_FLAGS);
     }
-    const size_t length =
-        cchWideChar < 0 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
     const char defaultChar = lpDefaultChar != nullptr ? *lpDefaultChar : '?';
     bool usedDefault = false;
     if (cbMultiByte != 0 && length > static_cast<size_t>(cbMultiByte)) {

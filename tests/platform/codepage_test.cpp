@@ -99,3 +99,80 @@ TEST(CodePageTest, UnmappableCharactersBecomeTheDefaultCharacter) {
 }
 
 }  // namespace
+
+namespace {
+
+std::wstring FromUtf8(const std::string& text, DWORD flags = 0) {
+    const int count =
+        MultiByteToWideChar(CP_UTF8, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    if (count > 0) {
+        MultiByteToWideChar(CP_UTF8, flags, text.data(), static_cast<int>(text.size()), wide.data(),
+                            count);
+    }
+    return wide;
+}
+
+std::string ToUtf8(const std::wstring& wide, DWORD flags = 0) {
+    const int count = WideCharToMultiByte(
+        CP_UTF8, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(count), '\0');
+    if (count > 0) {
+        WideCharToMultiByte(CP_UTF8, flags, wide.data(), static_cast<int>(wide.size()), text.data(),
+                            count, nullptr, nullptr);
+    }
+    return text;
+}
+
+TEST(Utf8CodePageTest, ConvertsBothWaysAndReplacesInvalidInput) {
+    EXPECT_EQ(FromUtf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), L"caf\u00E9 \u20AC \U0001F600")
+        << "one WCHAR per character, also beyond the Basic Multilingual Plane";
+    EXPECT_EQ(ToUtf8(L"caf\u00E9 \u20AC \U0001F600"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+    const struct {
+        std::string text;
+        std::wstring expected;
+        const char* legend;
+    } invalid[] = {
+        {"a\x80z", L"a\uFFFDz", "stray continuation byte"},
+        {"\xC0\xAF", L"\uFFFD\uFFFD", "overlong form: each byte replaced"},
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD", "an encoded surrogate"},
+        {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD", "beyond U+10FFFF"},
+        {"\xE2\x82z", L"\uFFFDz", "cut short: one replacement, the next byte kept"},
+    };
+    for (const auto& c : invalid) {
+        EXPECT_EQ(FromUtf8(c.text), c.expected) << c.legend;
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.text.data(),
+                                      static_cast<int>(c.text.size()), nullptr, 0),
+                  0)
+            << c.legend;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    }
+}
+
+TEST(Utf8CodePageTest, SurrogatesAndDefaultCharactersFollowWindows) {
+    const std::wstring pair = {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+    EXPECT_EQ(ToUtf8(pair), "\xF0\x9F\x98\x80") << "a UTF-16 pair becomes its character";
+    const std::wstring lone = {L'a', static_cast<wchar_t>(0xDC00), L'b'};
+    EXPECT_EQ(ToUtf8(lone),
+              "a\xEF\xBF\xBD"
+              "b")
+        << "a lone surrogate becomes U+FFFD";
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone.data(), 3, nullptr, 0,
+                                  nullptr, nullptr),
+              0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    BOOL used = FALSE;
+    char out[8];
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"a", 1, out, 8, nullptr, &used), 0)
+        << "UTF-8 takes no default character";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, L"a", 1, out, 8, nullptr, nullptr),
+              0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"\u20AC", 1, out, 2, nullptr, nullptr), 0)
+        << "three bytes do not fit in two";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+}  // namespace

@@ -1,7 +1,8 @@
 // Text conversion between 8-bit code pages and wide characters. The ANSI code page of every
-// thread (CP_ACP, CP_THREAD_ACP) is Windows-1252, the code page of an en-US system. WCHAR is the
-// platform's wchar_t (32 bits here); every 1252 character lies in the Basic Multilingual Plane,
-// so one byte is always one WCHAR.
+// thread (CP_ACP, CP_THREAD_ACP) is Windows-1252, the code page of an en-US system; CP_UTF8 is
+// the other code page converted. WCHAR is the platform's wchar_t (32 bits here): every 1252
+// character lies in the Basic Multilingual Plane, so one byte is always one WCHAR, and a UTF-8
+// character beyond that plane is one WCHAR where Windows would give a surrogate pair.
 #pragma once
 
 #include "standin/windef.h"
