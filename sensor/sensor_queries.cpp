@@ -1,5 +1,5 @@
-// The ISensorDriver query, set and client callbacks, with their final signatures. They answer
-// E_NOTIMPL until the query handling and the client handling are built on this object.
+// The ISensorDriver query and set callbacks, with their final signatures. They answer
+// E_NOTIMPL until the query handling is built on this object.
 #include "sensor_ddi.h"
 
 // Comes with the query handling.
@@ -44,26 +44,5 @@ HRESULT cSensorDDI::OnGetDataFields(IWDFFile* /*pClientFile*/, LPWSTR /*pwszObje
 HRESULT cSensorDDI::OnSetProperties(IWDFFile* /*pClientFile*/, LPWSTR /*pwszObjectID*/,
                                     IPortableDeviceValues* /*pPropertiesToSet*/,
                                     IPortableDeviceValues** /*ppResults*/) {
-    return E_NOTIMPL;
-}
-
-// Comes with the client handling.
-HRESULT cSensorDDI::OnClientConnect(IWDFFile* /*pClientFile*/, LPWSTR /*pwszObjectID*/) {
-    return E_NOTIMPL;
-}
-
-// Comes with the client handling.
-HRESULT cSensorDDI::OnClientDisconnect(IWDFFile* /*pClientFile*/, LPWSTR /*pwszObjectID*/) {
-    return E_NOTIMPL;
-}
-
-// Comes with the client handling.
-HRESULT cSensorDDI::OnClientSubscribeToEvents(IWDFFile* /*pClientFile*/, LPWSTR /*pwszObjectID*/) {
-    return E_NOTIMPL;
-}
-
-// Comes with the client handling.
-HRESULT cSensorDDI::OnClientUnsubscribeFromEvents(IWDFFile* /*pClientFile*/,
-                                                  LPWSTR /*pwszObjectID*/) {
     return E_NOTIMPL;
 }
