@@ -65,6 +65,24 @@ class cSensorDDI : public cComBase<ISensorDriver> {
     // Does nothing: the class extension handles every message itself.
     HRESULT OnProcessIoControl();
 
+    // The query callbacks' helpers. GetSupportedProperties runs the device lookups under
+    // mSensorLock and hands out mpSupportedProperties with a reference taken; CopyKeys adds each
+    // key of pSource to pTarget, in order.
+    HRESULT GetSupportedProperties(IPortableDeviceKeyCollection** ppSupportedProperties);
+    HRESULT CopyKeys(IPortableDeviceKeyCollection* pSource, IPortableDeviceKeyCollection* pTarget);
+
+    // The device identity lookups over the Setup API (driver/device_identity.cpp): the friendly
+    // name of the device's serial port into mDeviceName and the friendly-name property, and the
+    // interface path of its sibling network adapter into mNetDevicePath. They take no lock:
+    // GetSupportedProperties holds mSensorLock around them, the wake-up hook calls
+    // SetNetworkDevicePath without it.
+    void SetDeviceName();
+    std::wstring GetDeviceName(const std::wstring& hardwareToken,
+                               const std::wstring& instanceToken);
+    HRESULT SetNetworkDevicePath();
+    std::wstring GetNetworkDevicePath(const std::wstring& hardwareToken,
+                                      const std::wstring& instanceToken);
+
     // Initialisation: portId is the device instance ID, device the framework device.
     HRESULT Initialize(std::wstring portId, IWDFDevice* pDevice);
     HRESULT InitializeSensorValues();
@@ -99,12 +117,28 @@ class cSensorDDI : public cComBase<ISensorDriver> {
     void SetSensorPQXFIData(double latitude, double longitude, double altitude, double utcTime,
                             double errorRadius);
 
+    // The hooks the device runs before the system sleeps and before the device is removed or
+    // stopped. With a client connected they forget the network device path and, while the
+    // sensor is ready, report it initialising (sleep) or without data (removal); the feed goes
+    // on. They read the counts and the state without mSensorLock.
+    void PrepareToSleep();
+    void PrepareRemoval();
+    // Empties mNetDevicePath, so that the next SetNetworkDevicePath looks the path up again.
+    void LocationHelperStop();
+    // Takes the feed down as the last client's disconnection does, and counts every client out:
+    // for the device's teardown, which must end the receive thread before it releases the
+    // sensor, whether or not every client disconnected first.
+    void EndFeed();
+
     // Members, in the order the sensor's description gives them.
 
     // TCP stream socket to the hotspot's GPS port; 0 means none. Owned by the feed.
     SOCKET mSocket;
-    // The running receive thread; null means none. Owned by the feed.
-    HANDLE mhRecvThread;
+    // The running receive thread; null means none. Set under mSensorLock by the first client's
+    // connection; taken out (exchanged for null) either by the disconnection that ends the
+    // thread or by the thread itself when it gives up, without the lock. Whichever takes it
+    // closes it.
+    std::atomic<HANDLE> mhRecvThread;
     // Byte ring of the receive loop; its storage exists only while the receive thread runs.
     CircularBuffer mRecvBuffer;
     // Connected clients. Changed under mSensorLock; the power hooks read it without the lock.
@@ -153,6 +187,12 @@ class cSensorDDI : public cComBase<ISensorDriver> {
     void SetTimestampDataField(double utcTime);
     // SENSOR_PROPERTY_STATE, then the state itself.
     void ChangeSensorState(SensorState state);
+
+    // The feed taken down: the receive thread ended, then the socket closed, then the buffer
+    // storage released and the thread handle closed. The caller holds mSensorLock.
+    void StopReceiveThread();
+    // The two power hooks' common steps, with the hook's own message and state.
+    void LeaveReadyState(const char* noClientsMessage, SensorState state);
 };
 
 // The one sensor object, holding one reference; null while there is none. The line sink, the

@@ -188,12 +188,15 @@ class OfflineSensor {
             return HRESULT_FROM_WIN32(GetLastError());
         }
         cSensorDDI& sensor = *gpSensorDDI;
-        cCriticalSectionLock lock(sensor.mSensorLock);
-        sensor.mhDataEvent = dataEvent_;
-        sensor.mhStateEvent = stateEvent_;
-        // The client's subscription, as the client callback counts it.
-        sensor.mSubscriberCount = 1;
-        return S_OK;
+        {
+            cCriticalSectionLock lock(sensor.mSensorLock);
+            sensor.mhDataEvent = dataEvent_;
+            sensor.mhStateEvent = stateEvent_;
+        }
+        // A client's subscription, through the callback the class extension calls. No client
+        // connects: that would start the feed from the hotspot.
+        std::wstring objectId = SENSOR_OBJECT_ID;
+        return sensor.OnClientSubscribeToEvents(nullptr, objectId.data());
     }
 
     void ResetEvents() {

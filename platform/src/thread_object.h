@@ -5,6 +5,9 @@
 #include <atomic>
 #include <memory>
 
+#include <pthread.h>
+#include <sys/types.h>
+
 #include "kernel_object.h"
 #include "standin/processthreadsapi.h"
 
@@ -41,7 +44,20 @@ class ThreadObject : public KernelObject {
     DWORD suspendCount = 0;
     bool ended = false;
     DWORD exitCode = STILL_ACTIVE;
+
+    // For GetThreadTimes, guarded by WaitLock(). The system thread is known once it has started
+    // and stays alive until `ended` is set; from then on its CPU times are the final ones.
+    ULONGLONG creationTime = 0;  // FILETIME count
+    ULONGLONG exitTime = 0;
+    bool started = false;
+    pthread_t systemThread{};
+    pid_t systemThreadId = 0;
+    ULONGLONG finalKernelTime = 0;  // 100-nanosecond units
+    ULONGLONG finalUserTime = 0;
 };
+
+// The calling thread's CPU time in 100-nanosecond units, split as the system accounts it.
+void CallingThreadCpuTimes(ULONGLONG* kernelTime, ULONGLONG* userTime);
 
 // The calling thread's object, or null on a thread the platform did not create (the main thread,
 // std::thread workers of the host and tools), which can never be terminated.

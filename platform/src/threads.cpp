@@ -12,6 +12,7 @@
 #include "standin/errhandlingapi.h"
 #include "standin/processthreadsapi.h"
 #include "standin/resource_control.h"
+#include "standin/timeapi.h"
 #include "standin/winerror.h"
 #include "thread_object.h"
 
@@ -46,6 +47,9 @@ void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE star
             // A thread created suspended waits here for ResumeThread; a termination requested
             // before it ever ran ends it here, so its start routine never runs.
             std::unique_lock<std::mutex> lock(WaitLock());
+            thread->systemThread = ::pthread_self();
+            thread->systemThreadId = ::gettid();
+            thread->started = true;
             WaitUntil(lock, std::nullopt, [&] { return thread->suspendCount == 0; });
         }
         exitCode = start(parameter);
@@ -53,10 +57,19 @@ void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE star
         exitCode = end.exitCode;
     }
     SetCurrentThreadObject(nullptr);
+    ULONGLONG kernelTime = 0;
+    ULONGLONG userTime = 0;
+    CallingThreadCpuTimes(&kernelTime, &userTime);
+    FILETIME exitTime;
+    GetSystemTimeAsFileTime(&exitTime);
     // Signalled and notified under the lock: whoever sees the thread ended (and may then let
     // the process exit) does so only after this thread's last touch of the shared wait state.
     std::lock_guard<std::mutex> lock(WaitLock());
     thread->exitCode = exitCode;
+    thread->finalKernelTime = kernelTime;
+    thread->finalUserTime = userTime;
+    thread->exitTime =
+        (static_cast<ULONGLONG>(exitTime.dwHighDateTime) << 32) | exitTime.dwLowDateTime;
     thread->ended = true;
     NotifyWaiters();
 }
@@ -102,6 +115,10 @@ extern "C" HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZ
     }
     auto thread = std::make_shared<ThreadObject>(NextThreadId(), wake);
     thread->suspendCount = (dwCreationFlags & CREATE_SUSPENDED) != 0 ? 1 : 0;
+    FILETIME creationTime;
+    GetSystemTimeAsFileTime(&creationTime);
+    thread->creationTime =
+        (static_cast<ULONGLONG>(creationTime.dwHighDateTime) << 32) | creationTime.dwLowDateTime;
     HANDLE handle = InsertHandle(thread);
     // The ID is known before the thread starts, so the caller's copy is set even when the new
     // thread runs first, as the Windows documentation allows.

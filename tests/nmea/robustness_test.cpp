@@ -22,8 +22,8 @@ std::wstring Snapshot(const cNMEAParser& p) {
                          p.mMagneticVariation, p.mPDOP, p.mVDOP}) {
         text += std::to_wstring(value) + L";";
     }
-    for (INT value : {p.mFixQuality, p.mSatellitesInView, p.mGSVMessageCount,
-                      p.mGSVMessageNumber, p.mFixMode, p.mSatellitesUsed}) {
+    for (INT value : {p.mFixQuality, p.mSatellitesInView, p.mGSVMessageCount, p.mGSVMessageNumber,
+                      p.mFixMode, p.mSatellitesUsed}) {
         text += std::to_wstring(value) + L";";
     }
     for (const SatelliteInfo& s : p.mSatellitesInViewList) {
@@ -58,7 +58,7 @@ std::string DamagedStream(std::mt19937& random) {
 }
 
 class RobustnessTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { gEnableLog = 1; }
     void TearDown() override { gEnableLog = 0; }
     zntr::platform::DebugOutputCapture capture_;
@@ -77,8 +77,7 @@ TEST_F(RobustnessTest, PiecesOfAnySizeEndInTheSameStateAsWholeLines) {
         }
         for (size_t start = 0; start < stream.size();) {
             const size_t length = 1 + random() % 200;
-            const NMEASentenceType code =
-                zntr::test::Feed(byPieces, stream.substr(start, length));
+            const NMEASentenceType code = zntr::test::Feed(byPieces, stream.substr(start, length));
             ASSERT_GE(code, NMEA_NONE);
             ASSERT_LE(code, NMEA_PQXFI);
             ASSERT_TRUE(byPieces.mPendingData.empty() || byPieces.mPendingData[0] == L'$');

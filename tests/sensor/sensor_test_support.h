@@ -52,6 +52,21 @@ inline std::string Pqxfi(std::string_view latitude, std::string_view longitude,
                     std::string(radius) + ",5.0,0.2");
 }
 
+// What a receive pass that got nothing sets to VT_R8 0.0, written out here apart from the loop;
+// the other six data fields keep their values.
+inline constexpr PROPERTYKEY kClearedWhenSilent[] = {
+    SENSOR_DATA_TYPE_ERROR_RADIUS_METERS,
+    SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS,
+    SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS,
+    SENSOR_DATA_TYPE_HORIZONAL_DILUTION_OF_PRECISION,
+    SENSOR_DATA_TYPE_LATITUDE_DEGREES,
+    SENSOR_DATA_TYPE_LONGITUDE_DEGREES,
+    SENSOR_DATA_TYPE_SATELLITES_USED_COUNT,
+    SENSOR_DATA_TYPE_FIX_QUALITY,
+    SENSOR_DATA_TYPE_TIMESTAMP,
+    SENSOR_DATA_TYPE_SPEED_KNOTS,
+};
+
 // The reference count an object reports, without changing it.
 inline ULONG ReferenceCountOf(IUnknown* object) {
     object->AddRef();

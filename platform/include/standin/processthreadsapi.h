@@ -9,6 +9,7 @@
 #pragma once
 
 #include "standin/synchapi.h"
+#include "standin/timeapi.h"
 #include "standin/windef.h"
 
 typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
@@ -28,4 +29,9 @@ BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode);
 [[noreturn]] void ExitThread(DWORD dwExitCode);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD GetCurrentThreadId(void);
+// Creation and exit times as FILETIMEs (UTC), and the CPU time the thread has used in kernel
+// and in user mode, in 100-nanosecond units. The exit time means nothing while the thread runs
+// (here it is 0).
+BOOL GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME lpExitTime,
+                    LPFILETIME lpKernelTime, LPFILETIME lpUserTime);
 }
