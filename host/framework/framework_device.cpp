@@ -49,6 +49,43 @@ class FrameworkDevice final : public zntr::platform::ComObject<IWDFDevice> {
                                                        pDisposition);
     }
 
+    // The rest of the device comes with the framework host's device; until then it answers
+    // E_NOTIMPL, nothing or null.
+    void STDMETHODCALLTYPE GetDriver(IWDFDriver** ppWdfDriver) override { *ppWdfDriver = nullptr; }
+    HRESULT STDMETHODCALLTYPE RetrieveDeviceInstanceId(PWSTR, DWORD*) override { return E_NOTIMPL; }
+    void STDMETHODCALLTYPE GetDefaultIoTarget(IWDFIoTarget** ppWdfIoTarget) override {
+        *ppWdfIoTarget = nullptr;
+    }
+    HRESULT STDMETHODCALLTYPE CreateWdfFile(PCWSTR, IWDFDriverCreatedFile**) override {
+        return E_NOTIMPL;
+    }
+    void STDMETHODCALLTYPE GetDefaultIoQueue(IWDFIoQueue** ppWdfIoQueue) override {
+        *ppWdfIoQueue = nullptr;
+    }
+    HRESULT STDMETHODCALLTYPE CreateIoQueue(IUnknown*, BOOL, WDF_IO_QUEUE_DISPATCH_TYPE, BOOL, BOOL,
+                                            IWDFIoQueue**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateDeviceInterface(LPCGUID, PCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AssignDeviceInterfaceState(LPCGUID, PCWSTR, BOOL) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE RetrieveDeviceName(PWSTR, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PostEvent(REFGUID, WDF_EVENT_TYPE, BYTE*, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ConfigureRequestDispatching(IWDFIoQueue*, WDF_REQUEST_TYPE,
+                                                          BOOL) override {
+        return E_NOTIMPL;
+    }
+    void STDMETHODCALLTYPE SetPnpState(WDF_PNP_STATE, WDF_TRI_STATE) override {}
+    WDF_TRI_STATE STDMETHODCALLTYPE GetPnpState(WDF_PNP_STATE) override { return WdfUseDefault; }
+    HRESULT STDMETHODCALLTYPE CommitPnpState() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateRequest(IUnknown*, IWDFObject*, IWDFIoRequest**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateSymbolicLink(PCWSTR) override { return E_NOTIMPL; }
+
   protected:
     bool Answers(REFIID riid) const override {
         return IsEqualIID(riid, IID_IWDFObject) || IsEqualIID(riid, IID_IWDFDevice);

@@ -7,6 +7,7 @@
 #include "standin/com_helpers.h"
 #include "standin/shlwapi.h"
 #include "standin/wudfddi.h"
+#include "wdf_device_stub.h"
 
 namespace zntr::test {
 
@@ -55,7 +56,7 @@ class FakePropertyStore final : public zntr::platform::ComObject<IWDFNamedProper
     }
 };
 
-class FakeDevice final : public zntr::platform::ComObject<IWDFDevice> {
+class FakeDevice final : public WdfDeviceStub {
   public:
     explicit FakeDevice(FakePropertyStore* store) : store_(store) {}
 
@@ -64,11 +65,6 @@ class FakeDevice final : public zntr::platform::ComObject<IWDFDevice> {
     bool askedForService = false;
     WDF_PROPERTY_STORE_RETRIEVE_FLAGS askedFlags = WdfPropertyStoreNormal;
 
-    HRESULT STDMETHODCALLTYPE DeleteWdfObject() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AssignContext(IObjectCleanup*, void*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RetrieveContext(void**) override { return E_NOTIMPL; }
-    void STDMETHODCALLTYPE AcquireLock() override {}
-    void STDMETHODCALLTYPE ReleaseLock() override {}
     HRESULT STDMETHODCALLTYPE RetrieveDevicePropertyStore(
         PCWSTR pcwszServiceName, WDF_PROPERTY_STORE_RETRIEVE_FLAGS Flags,
         IWDFNamedPropertyStore** ppPropStore, WDF_PROPERTY_STORE_DISPOSITION*) override {
@@ -81,11 +77,6 @@ class FakeDevice final : public zntr::platform::ComObject<IWDFDevice> {
         store_->AddRef();
         *ppPropStore = store_;
         return S_OK;
-    }
-
-  protected:
-    bool Answers(REFIID riid) const override {
-        return IsEqualIID(riid, IID_IWDFObject) || IsEqualIID(riid, IID_IWDFDevice);
     }
 
   private:
