@@ -98,6 +98,11 @@ void HotspotSimulator::Stop() {
     }
 }
 
+std::string HotspotSimulator::stream_bytes(std::size_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return index < stream_records_.size() ? stream_records_[index] : std::string();
+}
+
 std::string HotspotSimulator::last_request() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return last_request_;
@@ -134,8 +139,8 @@ void HotspotSimulator::AcceptLoop(int listen_fd, bool http) {
             ++http_connections_;
             Spawn([this, shared] { ServeHttp(std::move(*shared)); });
         } else {
-            ++stream_connections_;
-            Spawn([this, shared] { ServeStream(std::move(*shared)); });
+            const auto index = static_cast<std::size_t>(stream_connections_++);
+            Spawn([this, shared, index] { ServeStream(std::move(*shared), index); });
         }
     }
 }
@@ -181,7 +186,12 @@ void HotspotSimulator::ServeHttp(UniqueFd client) {
     }
 }
 
-void HotspotSimulator::ServeStream(UniqueFd client) {
+void HotspotSimulator::ServeStream(UniqueFd client, std::size_t index) {
+    ++open_stream_connections_;
+    struct Closed {
+        std::atomic<int>& open;
+        ~Closed() { --open; }
+    } closed{open_stream_connections_};
     std::unique_ptr<SentenceSource> source =
         options_.capture ? MakeCaptureReplay(*options_.capture, options_.capture_lines_per_second)
                          : MakeTrackStream(options_.track);
@@ -203,8 +213,19 @@ void HotspotSimulator::ServeStream(UniqueFd client) {
             if (!WriteAll(client.get(), pieces[i], stop_)) {
                 return;
             }
+            if (options_.record_streams) {
+                Record(index, pieces[i]);
+            }
         }
     }
+}
+
+void HotspotSimulator::Record(std::size_t index, const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stream_records_.size() <= index) {
+        stream_records_.resize(index + 1);
+    }
+    stream_records_[index] += bytes;
 }
 
 }  // namespace zntr::hotspot

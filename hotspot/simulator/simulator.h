@@ -47,6 +47,10 @@ struct SimulatorOptions {
     double capture_lines_per_second = 0.0;  // 0: the recorded pace
     TrackOptions track;
     StreamFaultOptions faults;
+
+    // Keeps every byte written on each stream connection, for tests that compare what a client
+    // received with what was sent.
+    bool record_streams = false;
 };
 
 class HotspotSimulator {
@@ -70,12 +74,19 @@ class HotspotSimulator {
     // What clients did so far.
     int http_connections() const { return http_connections_.load(); }
     int stream_connections() const { return stream_connections_.load(); }
+    // Stream connections being served now: a client that closed its end counts until the
+    // simulator's next write to it fails.
+    int open_stream_connections() const { return open_stream_connections_.load(); }
     std::string last_request() const;
+    // The bytes written so far on stream connection number `index` (0 for the first accepted),
+    // when SimulatorOptions::record_streams is set; empty otherwise.
+    std::string stream_bytes(std::size_t index) const;
 
   private:
     void AcceptLoop(int listen_fd, bool http);
     void ServeHttp(UniqueFd client);
-    void ServeStream(UniqueFd client);
+    void ServeStream(UniqueFd client, std::size_t index);
+    void Record(std::size_t index, const std::string& bytes);
     void Spawn(std::function<void()> work);
 
     SimulatorOptions options_;
@@ -87,8 +98,10 @@ class HotspotSimulator {
 
     std::atomic<int> http_connections_{0};
     std::atomic<int> stream_connections_{0};
+    std::atomic<int> open_stream_connections_{0};
     mutable std::mutex mutex_;
     std::string last_request_;
+    std::vector<std::string> stream_records_;  // guarded by mutex_
     bool http_listening_ = false;
 
     struct Worker {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -267,6 +268,33 @@ TEST(SimulatorTest, EachStreamConnectionGetsItsOwnStreamFromTheStart) {
     }
     EXPECT_TRUE(sentences[0].starts_with("$GPGGA,120000.00,"));
     EXPECT_EQ(hotspot.stream_connections(), 2);
+}
+
+TEST(SimulatorTest, RecordsWhatEachStreamSentAndCountsOnlyOpenStreams) {
+    SimulatorOptions options;
+    options.track.period_seconds = 0.02;
+    options.record_streams = true;
+    HotspotSimulator hotspot(options);
+    std::string received;
+    {
+        Client client(hotspot.stream_port());
+        while (received.size() < 2000) {
+            const std::string part = client.ReceiveOnce();
+            ASSERT_FALSE(part.empty()) << "the stream stopped";
+            received += part;
+        }
+        EXPECT_EQ(hotspot.open_stream_connections(), 1);
+    }
+    // The client is gone: the next writes fail and the connection is no longer served.
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (hotspot.open_stream_connections() != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(hotspot.open_stream_connections(), 0);
+    const std::string sent = hotspot.stream_bytes(0);
+    ASSERT_GE(sent.size(), received.size());
+    EXPECT_EQ(sent.substr(0, received.size()), received);
+    EXPECT_EQ(hotspot.stream_bytes(1), "") << "no second connection was made";
 }
 
 TEST(SimulatorTest, SplitSegmentsCarryTheSameBytes) {
