@@ -101,16 +101,17 @@ TEST_F(SensorTest, LinesFedWhileTheEventThreadCopiesAndAClientReads) {
             }
         }
     });
-    // As a client: the state, read without the lock, and the state property through it.
+    // As a client: the state, read without the lock, and the state property through it; at
+    // least once, however late a loaded machine schedules this thread.
     std::thread client([&] {
-        while (feeding) {
+        do {
             const ULONG state = gpSensorDDI->mSensorState;
             PropVariant property;
             if (SUCCEEDED(gpSensorDDI->GetPropertyValue(SENSOR_PROPERTY_STATE, &property)) &&
                 property.vt == VT_UI4 && state <= SENSOR_STATE_INITIALIZING) {
                 ++stateReads;
             }
-        }
+        } while (feeding);
     });
     // As the receive thread.
     std::thread receiveThread([&] {
