@@ -15,13 +15,15 @@
 #include "circular_buffer.h"
 #include "com_base.h"
 #include "driver_platform.h"
+#include "heap_object.h"
 #include "nmea_parser.h"
 
 // The sensor's identifier toward the platform: its WPD_OBJECT_ID, the identifier under which its
 // events are posted, and the name under which its unique ID is stored with the device.
 constexpr WCHAR SENSOR_OBJECT_ID[] = L"ZntrVComLocation";
 
-class cSensorDDI : public cComBase<ISensorDriver> {
+// Allocated from the process heap, so its creation fails as the platform's allocations do.
+class cSensorDDI : public cComBase<ISensorDriver>, public cHeapObject {
   public:
     // The creator: clears *ppSensorDDI, makes the object with a reference count of 0 and stores
     // it in *ppSensorDDI only when that worked (E_OUTOFMEMORY otherwise). The caller takes the

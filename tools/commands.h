@@ -10,6 +10,9 @@ void AddDecodeCommand(CLI::App& app);
 void AddTrackCommand(CLI::App& app);
 void AddHotspotCommand(CLI::App& app);
 void AddDiscoverCommand(CLI::App& app);
+void AddHostCommand(CLI::App& app);
+void AddPowerCommand(CLI::App& app);
+void AddPnpCommand(CLI::App& app);
 
 // The exit status the subcommand that ran has set (0 until one sets another).
 int ExitCode();

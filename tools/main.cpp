@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
     zntr::tools::AddTrackCommand(app);
     zntr::tools::AddHotspotCommand(app);
     zntr::tools::AddDiscoverCommand(app);
+    zntr::tools::AddHostCommand(app);
+    zntr::tools::AddPowerCommand(app);
+    zntr::tools::AddPnpCommand(app);
 
     try {
         app.parse(argc, argv);

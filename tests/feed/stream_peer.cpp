@@ -56,4 +56,21 @@ bool StreamPeer::Send(const std::string& text) {
                                      static_cast<ssize_t>(text.size());
 }
 
+bool StreamPeer::WaitForClose(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (connectionFd_ >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{connectionFd_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1) {
+            return false;
+        }
+        char byte[64];
+        if (::recv(connectionFd_, byte, sizeof(byte), 0) <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace zntr::test

@@ -22,6 +22,9 @@ class StreamPeer {
     bool Accept(std::chrono::milliseconds timeout);
     // Sends the text in one write on the accepted connection; false when that failed.
     bool Send(const std::string& text);
+    // Waits until the driver closes the accepted connection; false when it is still open after
+    // the timeout. Bytes the driver sends meanwhile are dropped.
+    bool WaitForClose(std::chrono::milliseconds timeout);
 
   private:
     int listenFd_ = -1;
