@@ -345,6 +345,9 @@ std::size_t FrameworkDevice::Delete() {
         outstanding.swap(outstanding_);
     }
     callbacks = DeviceCallbacks();
+    for (const auto& [serial, request] : outstanding) {
+        request->Abandon();
+    }
     return outstanding.size();
 }
 

@@ -121,6 +121,17 @@ void FrameworkRequest::CompleteWithInformation(HRESULT CompletionStatus, SIZE_T 
     }
 }
 
+void FrameworkRequest::Abandon() {
+    // Released outside the lock, the framework's reference last: it may end the request.
+    Microsoft::WRL::ComPtr<FrameworkRequest> reference;
+    std::vector<std::function<void()>> observers;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!completed_.load(std::memory_order_acquire)) {
+        reference.Swap(frameworkReference_);
+        observers.swap(observers_);
+    }
+}
+
 void FrameworkRequest::SetInformation(SIZE_T Information) {
     information_.store(Information, std::memory_order_relaxed);
 }

@@ -90,6 +90,9 @@ class FrameworkRequest final : public FrameworkObject<IWDFIoRequest> {
     bool IsCompleted() const { return completed_.load(std::memory_order_acquire); }
     // A number of the host's own that names the request in reports.
     std::uint64_t Serial() const { return serial_; }
+    // The framework gives up on a request its driver never completed (the device is gone): it
+    // drops its own reference without a completion.
+    void Abandon();
     // Adds a handler that runs at the completion, before the completion handler (the
     // framework's own bookkeeping).
     void AddCompletionObserver(std::function<void()> observer);

@@ -188,8 +188,7 @@ TEST(CreateIoQueueTest, RefusesQueuesThatCouldNeverWork) {
         {"manual without queue callbacks", none, true, WdfIoQueueDispatchManual, S_OK},
         {"parallel with one queue callback", readOnly, true, WdfIoQueueDispatchParallel, S_OK},
         {"sequential with all of them", all, true, WdfIoQueueDispatchSequential, S_OK},
-        {"no dispatch type", all, true, static_cast<WDF_IO_QUEUE_DISPATCH_TYPE>(0),
-         E_INVALIDARG},
+        {"no dispatch type", all, true, static_cast<WDF_IO_QUEUE_DISPATCH_TYPE>(0), E_INVALIDARG},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);

@@ -151,8 +151,8 @@ TEST_F(HostServer, CompletionsOfAClosedFileAreDropped) {
     ASSERT_TRUE(second);
     const auto released = Control(*second, codes::kReleaseHeld);
     EXPECT_EQ(released.status, S_OK);
-    EXPECT_EQ(Number(released.data), 1u)
-        << "the closed file's request was still with the driver\n" << CallbackLog(*second);
+    EXPECT_EQ(Number(released.data), 1u) << "the closed file's request was still with the driver\n"
+                                         << CallbackLog(*second);
     EXPECT_EQ(host_->Device().OutstandingRequests(), 0u);
     EXPECT_EQ(Text(Control(*second, codes::kEcho, "still here").data), "still here");
     EXPECT_EQ(server_->OpenFiles(), 1u);
