@@ -78,7 +78,7 @@ TEST_F(ClientFeedTest, TwoConnectsStartOneThreadAndTheLastDisconnectEndsItWhileT
 
     // The next first client starts a thread, and a connection, again.
     EXPECT_EQ(Connect(), S_OK);
-    EXPECT_TRUE(WaitFor([&] { return hotspot.stream_connections() == 2; }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return hotspot.stream_connections() == 2; }, 30s));
     EXPECT_EQ(Disconnect(), S_OK);
     ExpectNothingLeftBehind();
 }
@@ -110,7 +110,7 @@ TEST_F(ClientFeedTest, AThreadThatGivesUpLeavesTheClientsAndOneThatKeepsTryingEn
         Log();
         ASSERT_EQ(Connect(), S_OK);
         if (c.givesUp) {
-            ASSERT_TRUE(WaitFor([&] { return !FeedThreadHeld(); }, 10s));
+            ASSERT_TRUE(WaitFor([&] { return !FeedThreadHeld(); }, 30s));
             const Lines log = Log();
             EXPECT_TRUE(Logged(log, c.sign));
             EXPECT_TRUE(
@@ -126,7 +126,7 @@ TEST_F(ClientFeedTest, AThreadThatGivesUpLeavesTheClientsAndOneThatKeepsTryingEn
             EXPECT_EQ(Disconnect(), S_OK);
         } else {
             // Past its first attempt, the thread waits: to try again, or for an answer.
-            ASSERT_TRUE(WaitFor([&] { return Logged(log_.Take(), c.sign); }, 10s));
+            ASSERT_TRUE(WaitFor([&] { return Logged(log_.Take(), c.sign); }, 30s));
             std::this_thread::sleep_for(200ms);
             EXPECT_TRUE(FeedThreadHeld());
             const auto start = Clock::now();

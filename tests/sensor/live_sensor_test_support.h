@@ -122,7 +122,7 @@ class LiveSensorTest : public SensorTest {
     // behind. A thread the platform ended still takes a moment to leave the system.
     void ExpectNothingLeftBehind() {
         StopHotspot();
-        WaitFor([&] { return ProcessCounts::Now() == baseline_; }, std::chrono::seconds(5));
+        WaitFor([&] { return ProcessCounts::Now() == baseline_; }, std::chrono::seconds(15));
         EXPECT_EQ(ProcessCounts::Now(), baseline_);
         EXPECT_EQ(Sensor().mhRecvThread.load(), nullptr);
         EXPECT_EQ(Sensor().mSocket, 0u);
