@@ -13,6 +13,10 @@ void AddDiscoverCommand(CLI::App& app);
 void AddHostCommand(CLI::App& app);
 void AddPowerCommand(CLI::App& app);
 void AddPnpCommand(CLI::App& app);
+void AddDemoCommand(CLI::App& app);
+void AddWatchCommand(CLI::App& app);
+void AddGetCommand(CLI::App& app);
+void AddCatCommand(CLI::App& app);
 
 // The exit status the subcommand that ran has set (0 until one sets another).
 int ExitCode();

@@ -1,6 +1,6 @@
 // zntr hotspot: runs the hotspot simulator until Ctrl-C (or --duration).
-#include <cerrno>
-#include <csignal>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -8,13 +8,10 @@
 #include <stdexcept>
 #include <string>
 
-#include <pthread.h>
-#include <signal.h>
-#include <time.h>
-
 #include "commands.h"
-#include "hotspot_device.h"
+#include "network_map.h"
 #include "simulator/simulator.h"
+#include "stop_signals.h"
 
 namespace zntr::tools {
 namespace {
@@ -38,34 +35,6 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-// The map that sends the driver's endpoints to this simulator: its host name and both fallback
-// endpoints of the hotspot.
-std::string NetworkMapFor(const hotspot::HotspotSimulator& simulator) {
-    const std::string address = simulator.address();
-    const std::string http = address + ":" + std::to_string(simulator.http_port());
-    return std::string(HOTSPOT_WEB_API_HOST_NAME) + "=" + address + ";" + address + ":" +
-           std::to_string(HOTSPOT_HTTP_PORT) + "=" + http + ";" + HOTSPOT_DEFAULT_ADDRESS + ":" +
-           std::to_string(HOTSPOT_HTTP_PORT) + "=" + http + ";" + HOTSPOT_DEFAULT_ADDRESS + ":" +
-           std::to_string(HOTSPOT_DEFAULT_STREAM_PORT) + "=" + address + ":" +
-           std::to_string(simulator.stream_port());
-}
-
-// Waits for Ctrl-C, SIGTERM or the end of the duration. The signals are blocked in every
-// thread (the simulator's threads inherit the mask), so only this wait takes them.
-void WaitForStop(const sigset_t& signals, double duration_seconds) {
-    if (duration_seconds > 0) {
-        timespec timeout{};
-        timeout.tv_sec = static_cast<time_t>(duration_seconds);
-        timeout.tv_nsec =
-            static_cast<long>((duration_seconds - static_cast<double>(timeout.tv_sec)) * 1e9);
-        while (sigtimedwait(&signals, nullptr, &timeout) < 0 && errno == EINTR) {
-        }
-        return;
-    }
-    int signal = 0;
-    sigwait(&signals, &signal);
-}
-
 void RunHotspot(HotspotCommandOptions& options) {
     hotspot::SimulatorOptions& simulator = options.simulator;
     try {
@@ -83,19 +52,19 @@ void RunHotspot(HotspotCommandOptions& options) {
             simulator.http_fault = hotspot::HttpFault::kSilent;
         }
 
-        sigset_t signals;
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+        StopSignals stop;
         hotspot::HotspotSimulator running(simulator);
         std::printf("http %s:%d%s\n", running.address().c_str(), running.http_port(),
                     options.refuse_http ? " (refusing connections)" : "");
         std::printf("stream %s:%d\n", running.address().c_str(), running.stream_port());
         std::printf("ZNTR_NETMAP='%s'\n", NetworkMapFor(running).c_str());
         std::fflush(stdout);
-        WaitForStop(signals, options.duration_seconds);
+        if (options.duration_seconds > 0) {
+            stop.Wait(std::chrono::milliseconds(
+                static_cast<std::int64_t>(options.duration_seconds * 1000.0)));
+        } else {
+            stop.WaitForever();
+        }
         running.Stop();
         std::fprintf(stderr, "zntr hotspot: stopped\n");
     } catch (const std::exception& error) {

@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
     zntr::tools::AddHostCommand(app);
     zntr::tools::AddPowerCommand(app);
     zntr::tools::AddPnpCommand(app);
+    zntr::tools::AddDemoCommand(app);
+    zntr::tools::AddWatchCommand(app);
+    zntr::tools::AddGetCommand(app);
+    zntr::tools::AddCatCommand(app);
 
     try {
         app.parse(argc, argv);

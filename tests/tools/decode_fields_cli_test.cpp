@@ -44,15 +44,6 @@ const char* const kGsa = "$GPGSA,A,3,04,07,12,,,,,,,,,,2.5,1.3,2.1*34\\r\\n";
 const char* const kPqxfi =
     "$PQXFI,123522.0,4807.040000,N,01131.010000,E,546.0,12.5,20.1,0.3*57\\r\\n";
 
-std::vector<std::string> RawLines(const std::string& output) {
-    std::vector<std::string> lines;
-    std::istringstream stream(output);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 zntr::test::ProcessResult Decode(const std::string& input, const std::string& arguments) {
     return RunCommand("printf '%b' " + Quoted(input) + " | " ZNTR_BINARY " decode " + arguments);
 }
@@ -62,7 +53,7 @@ std::vector<nlohmann::ordered_json> DecodeFields(
     const auto result = Decode(input, arguments);
     EXPECT_EQ(result.status, 0);
     std::vector<nlohmann::ordered_json> lines;
-    for (const std::string& line : RawLines(result.output)) {
+    for (const std::string& line : zntr::test::SplitLines(result.output)) {
         lines.push_back(nlohmann::ordered_json::parse(line));
     }
     return lines;
@@ -92,7 +83,7 @@ TEST(DecodeFieldsCliTest, EveryLineCarriesTheSixteenFieldsInCatalogueOrder) {
 TEST(DecodeFieldsCliTest, FieldsAreWrittenInTheirFormsAndNumberFormats) {
     const auto result = Decode(std::string(kGga) + kGsa, "--date 2024-03-23");
     ASSERT_EQ(result.status, 0);
-    const std::vector<std::string> raw = RawLines(result.output);
+    const std::vector<std::string> raw = zntr::test::SplitLines(result.output);
     ASSERT_EQ(raw.size(), 2u);
     // VT_R4 prints the float's own value with nine digits, VT_R8 with seventeen.
     EXPECT_NE(
@@ -172,7 +163,7 @@ TEST(DecodeFieldsCliTest, TheTableShowsOneLinePerEventTheClientReceives) {
         Decode(std::string(kGga) + kGsa + kPqxfi + kPqxfi + "$PQXFI,123523.0,,,,,,,,*60\\r\\n",
                "--table --date 2024-03-23");
     ASSERT_EQ(result.status, 0);
-    const std::vector<std::string> raw = RawLines(result.output);
+    const std::vector<std::string> raw = zntr::test::SplitLines(result.output);
     ASSERT_EQ(raw.size(), 3u) << result.output;
     EXPECT_NE(raw[0].find("latitude"), std::string::npos) << "a header first";
     EXPECT_NE(raw[1].find("12:35:22.000"), std::string::npos) << raw[1];

@@ -58,22 +58,6 @@ std::vector<GoldenCapture> GoldenCaptures() {
     return captures;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 class GoldenTest : public ::testing::TestWithParam<GoldenCapture> {};
 
 TEST_P(GoldenTest, DecodeMatchesTheReviewedOutput) {
@@ -89,8 +73,9 @@ TEST_P(GoldenTest, DecodeMatchesTheReviewedOutput) {
         std::ofstream(golden, std::ios::binary) << result.output;
         GTEST_SKIP() << "rewrote " << golden;
     }
-    const std::vector<std::string> expected = Lines(ReadFile(golden));
-    const std::vector<std::string> actual = Lines(result.output);
+    const std::vector<std::string> expected =
+        zntr::test::SplitLines(zntr::test::ReadTextFile(golden.string()));
+    const std::vector<std::string> actual = zntr::test::SplitLines(result.output);
     ASSERT_FALSE(expected.empty()) << golden << " is missing or empty";
     for (size_t i = 0; i < std::min(expected.size(), actual.size()); ++i) {
         ASSERT_EQ(actual[i], expected[i])

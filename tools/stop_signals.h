@@ -1,0 +1,29 @@
+// Ctrl-C and SIGTERM as something a command waits for. The constructor blocks both in the
+// calling thread before it starts any other, so every thread it starts inherits the mask and the
+// signals stay pending until a wait below takes them: nothing else in the process is interrupted
+// half-way.
+#pragma once
+
+#include <signal.h>
+
+#include <chrono>
+
+namespace zntr::tools {
+
+class StopSignals {
+  public:
+    StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Waits up to `timeout` for SIGINT or SIGTERM; true when one came. A zero timeout only
+    // looks at what is pending.
+    bool Wait(std::chrono::milliseconds timeout);
+    // Waits until SIGINT or SIGTERM comes.
+    void WaitForever();
+
+  private:
+    sigset_t signals_;
+};
+
+}  // namespace zntr::tools
