@@ -12,6 +12,12 @@ endif()
 function(zntr_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
                                            -Wcast-align -Woverloaded-virtual)
+  # The Windows SDK declares COM interfaces with no destructor (a virtual one would take a slot
+  # of the interface's table), so every class implementing one has a polymorphic base with a
+  # public non-virtual destructor; the stand-in's declarations make theirs protected instead.
+  if(WIN32)
+    target_compile_options(${target} PRIVATE -Wno-non-virtual-dtor)
+  endif()
   if(ZNTR_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -32,7 +32,7 @@ constexpr ULONG DUMMY_PASS = 5;
 
 // What a pass that received nothing sets to VT_R8 0.0, in this order. The timestamp, the fix
 // quality and the satellite count get the same double, not their usual types.
-constexpr PROPERTYKEY kNoDataFields[] = {
+const PROPERTYKEY kNoDataFields[] = {
     SENSOR_DATA_TYPE_ERROR_RADIUS_METERS,
     SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS,
     SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS,

@@ -174,7 +174,9 @@ void FormatConversion(cMessageWriter& writer, const cConversion& conversion, va_
         case 'c':
         case 'C':
             if (conversion.WideText()) {
-                const wchar_t wide[2] = {static_cast<wchar_t>(va_arg(args, wint_t)), L'\0'};
+                // A wide character reaches "..." promoted: Windows' 16-bit wint_t as an int.
+                using PromotedWint = decltype(+wint_t{});
+                const wchar_t wide[2] = {static_cast<wchar_t>(va_arg(args, PromotedWint)), L'\0'};
                 char narrow = '?';
                 WideCharToMultiByte(CP_THREAD_ACP, 0, wide, 1, &narrow, 1, nullptr, nullptr);
                 FormatArgument(writer, conversion, "c", static_cast<int>(narrow));

@@ -4,7 +4,12 @@
 #include "module_lock.h"
 #include "module_state.h"
 
+#if defined(_WIN32)
+// On Windows the module definition file, ZntrLocation.def, names the exports.
+#define ZNTR_MODULE_EXPORT
+#else
 #define ZNTR_MODULE_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 

@@ -15,8 +15,11 @@ struct cCatalogueEntry {
         key, #key                   \
     }
 
+// The tables are const, not constexpr: the SDK declares the keys as extern constants (defined in
+// one module of the program), which are no constant expressions.
+
 // Properties; SetLBSDefaultPropertyValues and SetUniqueID give them their values.
-constexpr cCatalogueEntry kSensorPropertyCatalogue[] = {
+const cCatalogueEntry kSensorPropertyCatalogue[] = {
     SENSOR_CATALOGUE_ENTRY(SENSOR_PROPERTY_FRIENDLY_NAME),              // VT_LPWSTR
     SENSOR_CATALOGUE_ENTRY(SENSOR_PROPERTY_LOCATION_DESIRED_ACCURACY),  // VT_UI4
     SENSOR_CATALOGUE_ENTRY(SENSOR_PROPERTY_MANUFACTURER),               // VT_LPWSTR
@@ -31,7 +34,7 @@ constexpr cCatalogueEntry kSensorPropertyCatalogue[] = {
 };
 
 // Data fields, each VT_EMPTY until the reading update writes it with the type noted.
-constexpr cCatalogueEntry kSensorDataFieldCatalogue[] = {
+const cCatalogueEntry kSensorDataFieldCatalogue[] = {
     SENSOR_CATALOGUE_ENTRY(SENSOR_DATA_TYPE_TIMESTAMP),                        // VT_FILETIME
     SENSOR_CATALOGUE_ENTRY(SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS),        // VT_R8
     SENSOR_CATALOGUE_ENTRY(SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS),         // VT_R8

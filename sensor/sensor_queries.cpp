@@ -20,8 +20,9 @@ constexpr HRESULT kKeyNotSupported = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
 // The answer to every property a client tries to set.
 constexpr HRESULT kKeyNotSettable = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 
-// The events the sensor posts, in the order they are reported.
-constexpr GUID kSupportedEvents[] = {SENSOR_EVENT_DATA_UPDATED, SENSOR_EVENT_STATE_CHANGED};
+// The events the sensor posts, in the order they are reported. Not constexpr: the SDK's event
+// identifiers are extern constants.
+const GUID kSupportedEvents[] = {SENSOR_EVENT_DATA_UPDATED, SENSOR_EVENT_STATE_CHANGED};
 
 // Creates a collection as an in-process server into target, for the out pointer ppOut: a null
 // out pointer fails as CoCreateInstance fails for one, with E_POINTER.

@@ -94,6 +94,7 @@ bool IsKnownType(VARTYPE vt) {
         case VT_CLSID:
         case VT_BLOB:
         case VT_UNKNOWN:
+        case VT_DISPATCH:
             return true;
         default:
             return IsScalarType(vt);
@@ -221,7 +222,9 @@ extern "C" HRESULT PropVariantClear(PROPVARIANT* pvar) {
             case VT_BLOB:
                 CoTaskMemFree(pvar->blob.pBlobData);
                 break;
+            // IDispatch begins with IUnknown's slots: a dispatch interface is released alike.
             case VT_UNKNOWN:
+            case VT_DISPATCH:
                 if (pvar->punkVal != nullptr) {
                     pvar->punkVal->Release();
                 }
@@ -269,6 +272,7 @@ extern "C" HRESULT PropVariantCopy(PROPVARIANT* pvarDest, const PROPVARIANT* pva
                     CopyBytes(pvarSrc->blob.pBlobData, pvarSrc->blob.cbSize, failed));
                 break;
             case VT_UNKNOWN:
+            case VT_DISPATCH:
                 if (copy.punkVal != nullptr) {
                     copy.punkVal->AddRef();
                 }

@@ -6,6 +6,7 @@
 #include "standin/errhandlingapi.h"
 #include "standin/stringapiset.h"
 #include "standin/winerror.h"
+#include "wine_quirks.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ TEST(CodePageTest, InvalidCallsFailWithTheirLastError) {
         int result;
         DWORD error;
         const char* legend;
+        bool wineTakesIt = false;  // Wine converts where Windows refuses
     };
     SetLastError(0);
     const Case cases[] = {
@@ -73,9 +75,12 @@ TEST(CodePageTest, InvalidCallsFailWithTheirLastError) {
          ERROR_INSUFFICIENT_BUFFER, "narrow buffer too small"},
         {WideCharToMultiByte(CP_THREAD_ACP, WC_ERR_INVALID_CHARS, L"a", -1, narrow, 4, nullptr,
                              nullptr),
-         ERROR_INVALID_FLAGS, "WC_ERR_INVALID_CHARS is for UTF-8 only"},
+         ERROR_INVALID_FLAGS, "WC_ERR_INVALID_CHARS is for UTF-8 only", true},
     };
     for (const Case& c : cases) {
+        if (c.wineTakesIt && zntr::test::RunningUnderWine()) {
+            continue;
+        }
         EXPECT_EQ(c.result, 0) << c.legend;
     }
     // Each failing call replaced the last error; check them one at a time.
@@ -128,19 +133,24 @@ TEST(Utf8CodePageTest, ConvertsBothWaysAndReplacesInvalidInput) {
     EXPECT_EQ(FromUtf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), L"caf\u00E9 \u20AC \U0001F600")
         << "one WCHAR per character, also beyond the Basic Multilingual Plane";
     EXPECT_EQ(ToUtf8(L"caf\u00E9 \u20AC \U0001F600"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+    // Wine replaces an encoded surrogate or a character beyond U+10FFFF with one U+FFFD fewer:
+    // it takes the lead byte and the first continuation byte as one misfit.
     const struct {
         std::string text;
         std::wstring expected;
         const char* legend;
+        bool wineDiffers = false;
     } invalid[] = {
         {"a\x80z", L"a\uFFFDz", "stray continuation byte"},
         {"\xC0\xAF", L"\uFFFD\uFFFD", "overlong form: each byte replaced"},
-        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD", "an encoded surrogate"},
-        {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD", "beyond U+10FFFF"},
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD", "an encoded surrogate", true},
+        {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD", "beyond U+10FFFF", true},
         {"\xE2\x82z", L"\uFFFDz", "cut short: one replacement, the next byte kept"},
     };
     for (const auto& c : invalid) {
-        EXPECT_EQ(FromUtf8(c.text), c.expected) << c.legend;
+        if (!c.wineDiffers || !zntr::test::RunningUnderWine()) {
+            EXPECT_EQ(FromUtf8(c.text), c.expected) << c.legend;
+        }
         SetLastError(0);
         EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.text.data(),
                                       static_cast<int>(c.text.size()), nullptr, 0),
@@ -164,12 +174,17 @@ TEST(Utf8CodePageTest, SurrogatesAndDefaultCharactersFollowWindows) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
     BOOL used = FALSE;
     char out[8];
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"a", 1, out, 8, nullptr, &used), 0)
-        << "UTF-8 takes no default character";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, L"a", 1, out, 8, nullptr, nullptr),
-              0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    // Wine ignores, for UTF-8, the default-character flag and the best-fit flag that Windows
+    // refuses.
+    if (!zntr::test::RunningUnderWine()) {
+        EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"a", 1, out, 8, nullptr, &used), 0)
+            << "UTF-8 takes no default character";
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(
+            WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, L"a", 1, out, 8, nullptr, nullptr),
+            0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    }
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"\u20AC", 1, out, 2, nullptr, nullptr), 0)
         << "three bytes do not fit in two";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));

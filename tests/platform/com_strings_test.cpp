@@ -9,6 +9,7 @@
 #include "com_test_support.h"
 #include "standin/oleauto.h"
 #include "standin/shlwapi.h"
+#include "wine_quirks.h"
 
 namespace {
 
@@ -56,7 +57,10 @@ TEST(GuidTextTest, CLSIDFromStringReadsOnlyTheBracedForm) {
     for (const Case& c : cases) {
         GUID result = kGuid;
         EXPECT_EQ(CLSIDFromString(c.text, &result), c.expected) << c.legend;
-        EXPECT_TRUE(IsEqualGUID(result, c.result)) << c.legend;
+        // Wine leaves in the result what it read before the misfit.
+        if (c.expected == S_OK || !zntr::test::RunningUnderWine()) {
+            EXPECT_TRUE(IsEqualGUID(result, c.result)) << c.legend;
+        }
     }
     EXPECT_EQ(CLSIDFromString(L"{0C15D503-D017-47CE-9016-7B3F978721CC}", nullptr), E_INVALIDARG);
 }
@@ -125,7 +129,13 @@ TEST(SHStrDupWTest, CopiesIntoTaskMemoryAndClearsTheResultWhenRefusing) {
     EXPECT_EQ(std::wstring(copy.get()), source);
 
     LPWSTR refused = reinterpret_cast<LPWSTR>(0x1234);
-    EXPECT_EQ(SHStrDupW(nullptr, &refused), E_INVALIDARG);
+    const HRESULT hr = SHStrDupW(nullptr, &refused);
+    // Wine's shlwapi.dll answers E_OUTOFMEMORY, where Windows' forwards to shcore.dll, which
+    // refuses the null text as E_INVALIDARG (Wine's shcore.dll does too).
+    if (!zntr::test::RunningUnderWine()) {
+        EXPECT_EQ(hr, E_INVALIDARG);
+    }
+    EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(refused, nullptr);
 }
 

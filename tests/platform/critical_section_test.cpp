@@ -34,6 +34,10 @@ TEST_F(CriticalSectionTest, TheOwnerEntersAgainAndLeavesOncePerEnter) {
     EXPECT_TRUE(enteredElsewhere);
 }
 
+#if !defined(_WIN32)
+// The stand-in's own answer to a misuse that Windows leaves undefined ("an error occurs that may
+// cause another thread to wait indefinitely"): Windows and Wine do not check the owner, so there
+// a non-owner's leave does release the section.
 TEST_F(CriticalSectionTest, LeaveByANonOwnerDoesNotReleaseTheOwnersHold) {
     EnterCriticalSection(&section_);
     std::thread([&] { LeaveCriticalSection(&section_); }).join();
@@ -42,6 +46,7 @@ TEST_F(CriticalSectionTest, LeaveByANonOwnerDoesNotReleaseTheOwnersHold) {
     EXPECT_FALSE(enteredElsewhere);
     LeaveCriticalSection(&section_);
 }
+#endif
 
 TEST_F(CriticalSectionTest, WaitersAreExcludedAndAllGetIn) {
     constexpr int kThreads = 8;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "standin/crt.h"
+#include "wine_quirks.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ struct DoubleCase {
     double expected;
     const char* legend;
 };
+
+// Wine's C runtime reads a d or D exponent in every version; the UCRT reads none.
+constexpr char kFortranExponent[] = "no Fortran exponent in the UCRT";
 
 TEST(CrtNumbersTest, WtofReadsTheDecimalGrammarAndStopsAtTheFirstMisfit) {
     const DoubleCase cases[] = {
@@ -29,7 +33,7 @@ TEST(CrtNumbersTest, WtofReadsTheDecimalGrammarAndStopsAtTheFirstMisfit) {
         {L"1e5", 100000.0, "exponent"},
         {L"1E-2", 0.01, "negative exponent"},
         {L"1e", 1.0, "an exponent letter without digits is not consumed"},
-        {L"1d5", 1.0, "no Fortran exponent in the UCRT"},
+        {L"1d5", 1.0, kFortranExponent},
         {L".5", 0.5, "leading point"},
         {L"5.", 5.0, "trailing point"},
         {L"", 0.0, "empty text"},
@@ -44,6 +48,9 @@ TEST(CrtNumbersTest, WtofReadsTheDecimalGrammarAndStopsAtTheFirstMisfit) {
         {L"1e-400", 0.0, "underflow"},
     };
     for (const DoubleCase& c : cases) {
+        if (c.legend == kFortranExponent && zntr::test::RunningUnderWine()) {
+            continue;
+        }
         EXPECT_EQ(_wtof(c.text), c.expected) << c.legend;
     }
     EXPECT_TRUE(std::isinf(_wtof(L"1e999"))) << "overflow gives infinity";

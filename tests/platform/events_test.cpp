@@ -10,6 +10,7 @@
 #include "standin/handleapi.h"
 #include "standin/synchapi.h"
 #include "standin/winerror.h"
+#include "wine_quirks.h"
 
 namespace {
 
@@ -111,9 +112,12 @@ TEST(EventsTest, WaitsTimeOutAfterTheirInterval) {
 TEST(EventsTest, BadHandlesAndArgumentsFailWithTheirLastError) {
     Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const HANDLE twice[] = {event.value, event.value};
-    SetLastError(0);
-    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "duplicates";
+    // Wine takes a handle twice and waits on it; the documentation does not allow that.
+    if (!zntr::test::RunningUnderWine()) {
+        SetLastError(0);
+        EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "duplicates";
+    }
     EXPECT_EQ(WaitForMultipleObjects(0, twice, FALSE, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "no objects";
 

@@ -7,6 +7,7 @@
 #include "standin/errhandlingapi.h"
 #include "standin/timeapi.h"
 #include "standin/winerror.h"
+#include "wine_quirks.h"
 
 namespace {
 
@@ -55,24 +56,30 @@ TEST(SystemTimeTest, ConvertsKnownDatesToTheirTicks) {
 }
 
 TEST(SystemTimeTest, RefusesFieldsOutOfRangeAndLeavesTheResultAlone) {
+    // Wine takes some dates that Windows refuses: it has no last year and allows 29 February in
+    // every year. Those rows are checked everywhere but under Wine.
     const struct {
         SYSTEMTIME time;
         const char* legend;
+        bool wineTakesIt;
     } refused[] = {
-        {Make(1600, 12, 31), "year before 1601"},
-        {Make(30828, 1, 1), "year after 30827"},
-        {Make(2026, 0, 1), "month 0"},
-        {Make(2026, 13, 1), "month 13"},
-        {Make(2026, 1, 0), "day 0"},
-        {Make(2026, 4, 31), "31 April"},
-        {Make(2025, 2, 29), "29 February, no leap"},
-        {Make(1900, 2, 29), "1900 is no leap year"},
-        {Make(2026, 1, 1, 24), "hour 24"},
-        {Make(2026, 1, 1, 0, 60), "minute 60"},
-        {Make(2026, 1, 1, 0, 0, 60), "second 60"},
-        {Make(2026, 1, 1, 0, 0, 0, 1000), "ms 1000"},
+        {Make(1600, 12, 31), "year before 1601", false},
+        {Make(30828, 1, 1), "year after 30827", true},
+        {Make(2026, 0, 1), "month 0", false},
+        {Make(2026, 13, 1), "month 13", false},
+        {Make(2026, 1, 0), "day 0", false},
+        {Make(2026, 4, 31), "31 April", false},
+        {Make(2025, 2, 29), "29 February, no leap", true},
+        {Make(1900, 2, 29), "1900 is no leap year", true},
+        {Make(2026, 1, 1, 24), "hour 24", false},
+        {Make(2026, 1, 1, 0, 60), "minute 60", false},
+        {Make(2026, 1, 1, 0, 0, 60), "second 60", false},
+        {Make(2026, 1, 1, 0, 0, 0, 1000), "ms 1000", false},
     };
     for (const auto& c : refused) {
+        if (c.wineTakesIt && zntr::test::RunningUnderWine()) {
+            continue;
+        }
         FILETIME ft{123, 456};
         SetLastError(0);
         EXPECT_FALSE(SystemTimeToFileTime(&c.time, &ft)) << c.legend;

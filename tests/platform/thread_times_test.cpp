@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "driver_platform.h"
+#include "wine_quirks.h"
 
 namespace {
 
@@ -77,7 +78,10 @@ TEST(ThreadTimesTest, ASpinningThreadUsesCpuTimeASleepingOneAlmostNone) {
 
     const Times spun = Read(spinner);
     const Times slept = Read(sleeper);
-    EXPECT_GE(spun.Cpu(), spinning.Cpu()) << "CPU time only grows";
+    // Wine keeps no CPU times for a thread that has ended: it reports 0 kernel and user time.
+    if (!zntr::test::RunningUnderWine()) {
+        EXPECT_GE(spun.Cpu(), spinning.Cpu()) << "CPU time only grows";
+    }
     EXPECT_LT(slept.Cpu(), 20 * kMillisecond) << "300 ms asleep costs next to no CPU time";
     for (const Times& t : {spun, slept}) {
         EXPECT_LE(before, t.creation);
@@ -117,6 +121,7 @@ TEST(ThreadTimesTest, AHandleThatNamesNoThreadFailsWithInvalidHandle) {
     }
     CloseHandle(event);
 
+#if !defined(_WIN32)
     // The stand-in refuses a null out pointer where Windows would fault.
     HANDLE thread = CreateThread(nullptr, 0, Doze, nullptr, CREATE_SUSPENDED, nullptr);
     SetLastError(0);
@@ -124,6 +129,7 @@ TEST(ThreadTimesTest, AHandleThatNamesNoThreadFailsWithInvalidHandle) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     TerminateThread(thread, 0);
     CloseHandle(thread);
+#endif
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 // hold a reference; PropVariantClear frees what the value owns and leaves VT_EMPTY behind.
 //
 // The stand-in knows the scalar types, the string types, VT_CLSID, VT_FILETIME, VT_BLOB,
-// VT_UNKNOWN and vectors of scalars, strings, GUIDs and FILETIMEs. Other types (VT_CY, VT_DATE,
-// VT_DECIMAL, VT_DISPATCH, arrays, by-reference values, vectors of PROPVARIANT) are refused as
-// an unknown type would be on Windows.
+// VT_UNKNOWN and VT_DISPATCH (both hold a reference, reached through punkVal) and vectors of
+// scalars, strings, GUIDs and FILETIMEs. Other types (VT_CY, VT_DATE, VT_DECIMAL, by-reference
+// values, vectors of PROPVARIANT) are refused as an unknown type is on Windows; so are arrays
+// (VT_ARRAY), which Windows destroys with SafeArrayDestroy and the stand-in, which has no
+// SAFEARRAY, cannot.
 #pragma once
 
 #include "standin/oleauto.h"

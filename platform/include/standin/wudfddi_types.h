@@ -103,6 +103,8 @@ typedef enum _WDF_POWER_DEVICE_STATE {
     WdfPowerDeviceMaximum = 7,
 } WDF_POWER_DEVICE_STATE;
 
+// POWER_ACTION, DEVICE_POWER_STATE and SECURITY_IMPERSONATION_LEVEL come from winnt.h on Windows.
+#if !defined(_WIN32)
 // What the system as a whole is doing while a device's power changes.
 typedef enum _POWER_ACTION {
     PowerActionNone = 0,
@@ -124,6 +126,7 @@ typedef enum _DEVICE_POWER_STATE {
     PowerDeviceD3 = 4,
     PowerDeviceMaximum = 5,
 } DEVICE_POWER_STATE;
+#endif
 
 typedef enum _WDF_POWER_POLICY_S0_IDLE_CAPABILITIES {
     IdleCannotWakeFromS0 = 1,
@@ -152,12 +155,14 @@ typedef enum _WDF_DEVICE_IO_TYPE {
     WdfDeviceIoDirect = 3,
 } WDF_DEVICE_IO_TYPE;
 
+#if !defined(_WIN32)
 typedef enum _SECURITY_IMPERSONATION_LEVEL {
     SecurityAnonymous = 0,
     SecurityIdentification = 1,
     SecurityImpersonation = 2,
     SecurityDelegation = 3,
 } SECURITY_IMPERSONATION_LEVEL;
+#endif
 
 // A range within a framework memory object.
 typedef struct _WDFMEMORY_OFFSET {

@@ -1,0 +1,5 @@
+// Windows build: the SDK declares what the stand-in's portabledevicetypes.h does (see
+// driver_platform.h).
+#pragma once
+
+#include "driver_platform.h"

@@ -1,0 +1,4 @@
+// Windows build: the SDK declares what the stand-in's propidl.h does (see driver_platform.h).
+#pragma once
+
+#include "driver_platform.h"
