@@ -19,7 +19,11 @@ bool HasStorage(const CircularBuffer& buffer) {
 }
 
 // Copies `count` bytes starting at `from`, continuing at index 0 at the end of the storage.
+// Nothing to copy needs no destination: memcpy must not be given a null pointer even for 0 bytes.
 void CopyOut(const CircularBuffer& buffer, DWORD from, BYTE* destination, DWORD count) {
+    if (count == 0) {
+        return;
+    }
     const DWORD first = std::min(count, buffer.mSize - from);
     std::memcpy(destination, buffer.mpData + from, first);
     std::memcpy(destination + first, buffer.mpData, count - first);
@@ -45,9 +49,12 @@ int WriteToCircularBuffer(CircularBuffer& buffer, const BYTE* source, DWORD coun
     if (newWriteIndex == buffer.mReadIndex) {
         return 0;
     }
-    const DWORD first = std::min(count, buffer.mSize - buffer.mWriteIndex);
-    std::memcpy(buffer.mpData + buffer.mWriteIndex, source, first);
-    std::memcpy(buffer.mpData, source + first, count - first);
+    // An empty write is taken without touching its source, which may then be null.
+    if (count != 0) {
+        const DWORD first = std::min(count, buffer.mSize - buffer.mWriteIndex);
+        std::memcpy(buffer.mpData + buffer.mWriteIndex, source, first);
+        std::memcpy(buffer.mpData, source + first, count - first);
+    }
     buffer.mWriteIndex = newWriteIndex;
     return 1;
 }
