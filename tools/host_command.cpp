@@ -39,6 +39,7 @@ struct HostOptions {
     std::string state;
     std::string log;
     std::string registry;
+    std::string socketGroup;
     bool lan = false;
 };
 
@@ -135,7 +136,8 @@ int RunHost(const HostOptions& options) {
     try {
         server = std::make_unique<host::DeviceServer>(*running, socket,
                                                       socket == client::DefaultSocketPath(),
-                                                      [] { ::kill(::getpid(), SIGTERM); });
+                                                      [] { ::kill(::getpid(), SIGTERM); },
+                                                      options.socketGroup);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "zntr host: cannot serve: %s\n", error.what());
         running->Stop();
@@ -225,6 +227,8 @@ void AddHostCommand(CLI::App& app) {
                         "(default: nowhere)");
     command->add_option("--registry", options->registry,
                         "The .reg file the driver reads its settings from (sets ZNTR_REGISTRY)");
+    command->add_option("--socket-group", options->socketGroup,
+                        "Let this group (name or number) connect too (socket mode 0660)");
     command->add_flag("--lan", options->lan,
                       "Let the driver reach real, non-loopback addresses (ZNTR_ALLOW_LAN=1)");
     command->footer(

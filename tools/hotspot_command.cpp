@@ -140,6 +140,10 @@ void AddHotspotCommand(CLI::App& app) {
         ->check(CLI::Range(0.0, 1.0));
     command->add_flag("--split-segments", sim.faults.split_segments,
                       "Fault: cut sentences across TCP segments at random points");
+    command->add_option("--nul-bytes", sim.faults.nul_share, "Fault: share of sentences with NULs");
+    command->add_option("--long-lines", sim.faults.long_line_share, "Fault: share of 4 KiB lines");
+    command->add_option("--answer-filler", sim.answer.filler_bytes, "Fault: filler before keys");
+    command->add_option("--answer-binary", sim.answer.binary_bytes, "Fault: random bytes first");
     command->add_option("--fault-seed", sim.faults.seed, "Seed of the stream faults")
         ->capture_default_str();
     command

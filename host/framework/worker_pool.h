@@ -1,7 +1,8 @@
 // The framework's callback threads: tasks run on worker threads, as many at once as are posted,
 // up to a limit. A worker is started when a task arrives and every worker is busy, so a driver
 // callback that blocks (a read that sleeps, a request held pending inside a callback) never
-// keeps another request from being dispatched, up to the limit.
+// keeps another request from being dispatched, up to the limit. A worker left idle for a while
+// ends (all but one), so a burst of requests does not leave its threads behind.
 #pragma once
 
 #include <condition_variable>
@@ -32,6 +33,8 @@ class WorkerPool {
 
   private:
     void Work();
+    // Moves the calling worker's thread to finished_; the caller holds mutex_.
+    void Retire();
 
     const std::size_t maxWorkers_;
     mutable std::mutex mutex_;
@@ -39,8 +42,9 @@ class WorkerPool {
     std::condition_variable idle_;
     std::deque<std::function<void()>> tasks_;
     std::vector<std::thread> workers_;
-    std::size_t waiting_ = 0;  // workers waiting for a task
-    std::size_t running_ = 0;  // tasks being run
+    std::vector<std::thread> finished_;  // retired workers, joined by the next Post or Stop
+    std::size_t waiting_ = 0;            // workers waiting for a task
+    std::size_t running_ = 0;            // tasks being run
     bool stopping_ = false;
 };
 

@@ -13,6 +13,11 @@ using Microsoft::WRL::ComPtr;
 namespace {
 // A client that lets this much output pile up is not reading its answers.
 constexpr std::size_t kMaxOutput = 64u << 20;
+// Beyond these the host reads no more of a client's messages until it has fewer in hand: a
+// client that floods requests without taking its answers is slowed down to its own pace (its
+// sends block once the socket's buffers are full) instead of growing the host without bound.
+constexpr std::size_t kMaxPendingRequests = 256;
+constexpr std::size_t kMaxWaitingOutput = 1u << 20;
 }  // namespace
 
 ClientConnection::ClientConnection(int fd, std::uint64_t serial, std::uint32_t processId,
@@ -121,6 +126,12 @@ bool ClientConnection::CloseDue() const {
 bool ClientConnection::Overrun() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return output_.size() - outputOffset_ > kMaxOutput;
+}
+
+bool ClientConnection::Saturated() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.size() >= kMaxPendingRequests ||
+           output_.size() - outputOffset_ >= kMaxWaitingOutput;
 }
 
 ComPtr<FrameworkFile> ClientConnection::Close() {

@@ -59,6 +59,9 @@ class ClientConnection {
     bool CloseDue() const;
     // Too much output is waiting: the client does not read its answers.
     bool Overrun() const;
+    // The client has enough with the host for now (requests with the driver, or answers it has
+    // not taken): its further messages wait, unread, until it has fewer.
+    bool Saturated() const;
     // Closes the connection and its socket: no more output, and the file (when one was open)
     // is handed back for its cleanup. The object itself may live on while requests of it are
     // with the driver; their completions are dropped.

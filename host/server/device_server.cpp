@@ -71,8 +71,11 @@ struct DeviceServerLink {
 };
 
 DeviceServer::DeviceServer(FrameworkHost& host, const std::string& socketPath, bool privateFolder,
-                           std::function<void()> onStop)
-    : host_(host), socket_(socketPath, privateFolder), onStop_(std::move(onStop)) {
+                           std::function<void()> onStop, const std::string& socketGroup)
+    : host_(host),
+      socket_(socketPath, privateFolder,
+              socketGroup.empty() ? std::nullopt : std::optional<gid_t>(ResolveGroup(socketGroup))),
+      onStop_(std::move(onStop)) {
     const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
         throw std::runtime_error(std::string("cannot make the server's wake-up: ") +
@@ -129,8 +132,9 @@ void DeviceServer::Loop() {
         fds.push_back({wakeFd_, POLLIN, 0});
         fds.push_back({socket_.fd(), POLLIN, 0});
         for (const auto& connection : polled) {
-            const short events =
-                static_cast<short>(POLLIN | (connection->HasOutput() ? POLLOUT : 0));
+            // A saturated connection is not read; its hang-up is still reported.
+            const short events = static_cast<short>((connection->Saturated() ? 0 : POLLIN) |
+                                                    (connection->HasOutput() ? POLLOUT : 0));
             fds.push_back({connection->fd(), events, 0});
         }
         if (::poll(fds.data(), fds.size(), -1) < 0) {
@@ -159,6 +163,9 @@ void DeviceServer::Loop() {
                 CloseConnection(connection, "");
             } else if (connection->Overrun()) {
                 CloseConnection(connection, "it does not read its answers");
+            } else if (connection->Reader().Buffered() > 0 && !connection->Saturated()) {
+                // Messages held back while it was saturated (a completion woke this pass).
+                Dispatch(connection);
             }
         }
         // Connections accepted in this pass may already have output (none yet) or input; the
@@ -204,9 +211,13 @@ bool DeviceServer::Receive(const std::shared_ptr<ClientConnection>& connection) 
         return false;
     }
     connection->Reader().Append(std::span<const std::uint8_t>(buffer, std::size_t(received)));
+    return Dispatch(connection);
+}
+
+bool DeviceServer::Dispatch(const std::shared_ptr<ClientConnection>& connection) {
     Message message;
     std::string problem;
-    for (;;) {
+    while (!connection->Saturated()) {
         const auto result = connection->Reader().Next(message, &problem);
         if (result == zntr::protocol::FrameReader::Result::kNeedMore) {
             return true;
@@ -217,6 +228,7 @@ bool DeviceServer::Receive(const std::shared_ptr<ClientConnection>& connection) 
             return false;
         }
     }
+    return true;
 }
 
 bool DeviceServer::Handle(const std::shared_ptr<ClientConnection>& connection, Message& message,

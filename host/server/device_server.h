@@ -32,9 +32,10 @@ class DeviceServer {
   public:
     // Listens at socketPath (see ListeningSocket for privateFolder) and serves the host's
     // device; `onStop` is called (on the control thread) when a client sends the stop command.
-    // Throws std::runtime_error when it cannot listen.
+    // With socketGroup (a group's name or number) that group's members may connect too.
+    // Throws std::runtime_error when it cannot listen or the group is unknown.
     DeviceServer(FrameworkHost& host, const std::string& socketPath, bool privateFolder,
-                 std::function<void()> onStop);
+                 std::function<void()> onStop, const std::string& socketGroup = "");
     ~DeviceServer();
     DeviceServer(const DeviceServer&) = delete;
     DeviceServer& operator=(const DeviceServer&) = delete;
@@ -52,6 +53,9 @@ class DeviceServer {
     void Accept();
     // False when the connection is to be closed.
     bool Receive(const std::shared_ptr<ClientConnection>& connection);
+    // Handles the whole messages received so far, until the connection is saturated; false
+    // when the connection is to be closed.
+    bool Dispatch(const std::shared_ptr<ClientConnection>& connection);
     bool Handle(const std::shared_ptr<ClientConnection>& connection,
                 zntr::protocol::Message& message, std::string& problem);
     void Open(const std::shared_ptr<ClientConnection>& connection,

@@ -136,8 +136,8 @@ void HotspotSimulator::AcceptLoop(int listen_fd, bool http) {
         DisableNagle(client.get());
         auto shared = std::make_shared<UniqueFd>(std::move(client));
         if (http) {
-            ++http_connections_;
-            Spawn([this, shared] { ServeHttp(std::move(*shared)); });
+            const int index = http_connections_++;
+            Spawn([this, shared, index] { ServeHttp(std::move(*shared), index); });
         } else {
             const auto index = static_cast<std::size_t>(stream_connections_++);
             Spawn([this, shared, index] { ServeStream(std::move(*shared), index); });
@@ -145,16 +145,24 @@ void HotspotSimulator::AcceptLoop(int listen_fd, bool http) {
     }
 }
 
-void HotspotSimulator::ServeHttp(UniqueFd client) {
+void HotspotSimulator::ServeHttp(UniqueFd client, int index) {
+    ++open_http_connections_;
+    struct Closed {
+        std::atomic<int>& open;
+        ~Closed() { --open; }
+    } closed{open_http_connections_};
+    const bool faulty =
+        options_.faulty_http_connections <= 0 || index < options_.faulty_http_connections;
+    const HttpFault fault = faulty ? options_.http_fault : HttpFault::kNone;
     const std::string request = ReadRequest(client.get(), stop_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         last_request_ = request;
     }
-    if (options_.http_fault == HttpFault::kCloseWithoutAnswer) {
+    if (fault == HttpFault::kCloseWithoutAnswer) {
         return;
     }
-    if (options_.http_fault == HttpFault::kSilent) {
+    if (fault == HttpFault::kSilent) {
         // Holds the connection open without a word until the client leaves or we stop.
         char byte;
         while (WaitFd(client.get(), stop_, milliseconds(-1)) == WaitResult::kReady &&
@@ -168,15 +176,15 @@ void HotspotSimulator::ServeHttp(UniqueFd client) {
     } else if (!options_.raw_answer_segments.empty()) {
         segments = options_.raw_answer_segments;
     } else {
-        segments = StatusAnswerSegments(options_.answer, options_.bind_address, stream_port_);
+        StatusAnswerOptions answer = options_.answer;
+        if (!faulty) {
+            answer.filler_bytes = 0;
+            answer.binary_bytes = 0;
+        }
+        segments = StatusAnswerSegments(answer, options_.bind_address, stream_port_);
     }
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        if (i > 0 && !SleepUnlessStopped(stop_, options_.segment_pause)) {
-            return;
-        }
-        if (!WriteAll(client.get(), segments[i], stop_)) {
-            return;
-        }
+    if (!SendAnswer(client.get(), segments, faulty)) {
+        return;
     }
     // Closes in order after the answer; lingering reads let the client take it all first.
     ::shutdown(client.get(), SHUT_WR);
@@ -184,6 +192,31 @@ void HotspotSimulator::ServeHttp(UniqueFd client) {
     while (WaitFd(client.get(), stop_, milliseconds(1000)) == WaitResult::kReady &&
            ::recv(client.get(), drain, sizeof(drain), 0) > 0) {
     }
+}
+
+bool HotspotSimulator::SendAnswer(int fd, const std::vector<std::string>& segments, bool faulty) {
+    const StatusPageTiming timing = faulty ? options_.timing : StatusPageTiming{};
+    if (!SleepUnlessStopped(stop_, timing.delay)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (i > 0 && !SleepUnlessStopped(stop_, options_.segment_pause)) {
+            return false;
+        }
+        if (timing.byte_pause.count() <= 0) {
+            if (!WriteAll(fd, segments[i], stop_)) {
+                return false;
+            }
+            continue;
+        }
+        for (std::size_t at = 0; at < segments[i].size(); ++at) {
+            if ((at > 0 && !SleepUnlessStopped(stop_, timing.byte_pause)) ||
+                !WriteAll(fd, std::string_view(segments[i]).substr(at, 1), stop_)) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 void HotspotSimulator::ServeStream(UniqueFd client, std::size_t index) {
@@ -202,6 +235,10 @@ void HotspotSimulator::ServeStream(UniqueFd client, std::size_t index) {
         const PacedSentence sentence = source->Next();
         if (!SleepUnlessStopped(stop_, std::chrono::duration_cast<milliseconds>(
                                            ToDuration(sentence.pause_seconds)))) {
+            return;
+        }
+        if (sent > 0 && sent == options_.faults.pause_after_sentences &&
+            !SleepUnlessStopped(stop_, options_.faults.pause)) {
             return;
         }
         const std::vector<std::string> pieces = faults.Render(sentence.text);

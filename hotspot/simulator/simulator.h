@@ -30,6 +30,12 @@ enum class HttpFault {
     kSilent,              // accept, read the request, never answer
 };
 
+// How the status page's answer is sent, when it is sent at all.
+struct StatusPageTiming {
+    std::chrono::milliseconds delay{0};       // silence between the request and the first byte
+    std::chrono::milliseconds byte_pause{0};  // > 0: the answer trickles out one byte at a time
+};
+
 struct SimulatorOptions {
     std::string bind_address = "127.0.0.1";
     int http_port = 0;
@@ -41,6 +47,10 @@ struct SimulatorOptions {
     std::vector<std::string> raw_answer_segments;
     // Pause between answer segments, long enough for the client to receive each on its own.
     std::chrono::milliseconds segment_pause{300};
+    StatusPageTiming timing;
+    // The status page's faults (http_fault, timing, and the answer's filler and binary bytes)
+    // hit the first this many status connections (0: every one); later ones get a plain answer.
+    int faulty_http_connections = 0;
 
     // The stream: a capture replayed in a loop when set, else the synthetic drive.
     std::optional<std::string> capture;
@@ -74,6 +84,8 @@ class HotspotSimulator {
     // What clients did so far.
     int http_connections() const { return http_connections_.load(); }
     int stream_connections() const { return stream_connections_.load(); }
+    // Status page connections being served now (a silent one counts until its client leaves).
+    int open_http_connections() const { return open_http_connections_.load(); }
     // Stream connections being served now: a client that closed its end counts until the
     // simulator's next write to it fails.
     int open_stream_connections() const { return open_stream_connections_.load(); }
@@ -84,7 +96,8 @@ class HotspotSimulator {
 
   private:
     void AcceptLoop(int listen_fd, bool http);
-    void ServeHttp(UniqueFd client);
+    void ServeHttp(UniqueFd client, int index);
+    bool SendAnswer(int fd, const std::vector<std::string>& segments, bool faulty);
     void ServeStream(UniqueFd client, std::size_t index);
     void Record(std::size_t index, const std::string& bytes);
     void Spawn(std::function<void()> work);
@@ -99,6 +112,7 @@ class HotspotSimulator {
     std::atomic<int> http_connections_{0};
     std::atomic<int> stream_connections_{0};
     std::atomic<int> open_stream_connections_{0};
+    std::atomic<int> open_http_connections_{0};
     mutable std::mutex mutex_;
     std::string last_request_;
     std::vector<std::string> stream_records_;  // guarded by mutex_

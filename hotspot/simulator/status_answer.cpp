@@ -1,5 +1,7 @@
 #include "simulator/status_answer.h"
 
+#include <random>
+
 namespace zntr::hotspot {
 namespace {
 
@@ -15,12 +17,32 @@ std::string Headers(std::size_t contentLength, std::string_view status) {
            "\r\n";
 }
 
+// Lines of dots, each ended by a line feed, `size` bytes in all.
+std::string Filler(std::size_t size) {
+    std::string filler(size, '.');
+    for (std::size_t at = 79; at < size; at += 80) {
+        filler[at] = '\n';
+    }
+    return filler;
+}
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(byte(random));
+    }
+    return bytes;
+}
+
 }  // namespace
 
 std::string StatusBody(const StatusAnswerOptions& options, const std::string& streamAddress,
                        int streamPort) {
     const std::string end = options.esc ? std::string(1, '\x1b') : std::string("\n");
-    std::string body;
+    std::string body =
+        Filler(options.filler_bytes) + RandomBytes(options.binary_bytes, options.binary_seed);
     if (!options.omit_gps_enable) {
         body += "GPSEnable=" + options.gps_enable + end;
     }

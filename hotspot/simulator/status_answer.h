@@ -3,6 +3,8 @@
 // The hotspot's HTTP status endpoint: what `GET /getGPSStatus.cgi?dataType=TEXT` answers. The
 // answer carries "GPSEnable=", "WwIpaddr=" and "WwPort=", each value ended by ESC (0x1B).
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +21,16 @@ struct StatusAnswerOptions {
     bool esc = true;  // false: values end at a line feed instead of ESC
     // The status line and headers in one TCP segment, the keys in a second one.
     bool split_headers = false;
+    // Bytes put in the body ahead of the keys (Content-Length counts them): printable filler
+    // lines (megabytes make an answer no reader takes in one receive), then random bytes of
+    // every value, NUL and ESC included, drawn from `binary_seed`.
+    std::size_t filler_bytes = 0;
+    std::size_t binary_bytes = 0;
+    std::uint32_t binary_seed = 1;
 };
 
-// The answer's body: the three keys, in the order GPSEnable, WwIpaddr, WwPort.
+// The answer's body: the filler and binary bytes when asked for, then the three keys, in the
+// order GPSEnable, WwIpaddr, WwPort.
 std::string StatusBody(const StatusAnswerOptions& options, const std::string& streamAddress,
                        int streamPort);
 

@@ -6,6 +6,10 @@
 namespace zntr::hotspot {
 namespace {
 
+// Printable junk: neither '$' (it would start a sentence) nor a byte 0 nor a line feed.
+constexpr char kJunkAlphabet[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789,.*#!%&()+-/:;<=>?@[]^_{}~ ";
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -45,13 +49,11 @@ StreamFaults::StreamFaults(const StreamFaultOptions& options)
 // Printable junk with neither '$' (it would start a sentence) nor a byte 0; half the runs end
 // their own line, the others run into the sentence that follows and spoil its line.
 std::string StreamFaults::Garbage() {
-    static constexpr char kAlphabet[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789,.*#!%&()+-/:;<=>?@[]^_{}~ ";
     std::uniform_int_distribution<std::size_t> length(1, 24);
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kAlphabet) - 2);
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kJunkAlphabet) - 2);
     std::string garbage;
     for (std::size_t n = length(random_); n > 0; --n) {
-        garbage += kAlphabet[pick(random_)];
+        garbage += kJunkAlphabet[pick(random_)];
     }
     if (std::bernoulli_distribution(0.5)(random_)) {
         garbage += "\r\n";
@@ -59,11 +61,36 @@ std::string StreamFaults::Garbage() {
     return garbage;
 }
 
+std::string StreamFaults::LongLine() {
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kJunkAlphabet) - 2);
+    std::string line(options_.long_line_bytes, ' ');
+    for (char& c : line) {
+        c = kJunkAlphabet[pick(random_)];
+    }
+    return line;
+}
+
+void StreamFaults::InsertNuls(std::string& bytes) {
+    const std::size_t at = std::uniform_int_distribution<std::size_t>(0, bytes.size())(random_);
+    const std::size_t count = std::uniform_int_distribution<std::size_t>(1, 4)(random_);
+    bytes.insert(at, count, '\0');
+}
+
 std::vector<std::string> StreamFaults::Render(const std::string& sentence) {
+    const bool faulty = options_.faulty_sentences <= 0 || rendered_ < options_.faulty_sentences;
+    ++rendered_;
+    if (!faulty) {
+        return {sentence};
+    }
+    const auto happens = [this](double share) {
+        return share > 0 && std::bernoulli_distribution(share)(random_);
+    };
     std::string bytes;
-    if (options_.garbage_share > 0 &&
-        std::bernoulli_distribution(options_.garbage_share)(random_)) {
+    if (happens(options_.garbage_share)) {
         bytes = Garbage();
+    }
+    if (happens(options_.long_line_share)) {
+        bytes += LongLine();
     }
     if (options_.bad_checksum_share > 0 &&
         std::bernoulli_distribution(options_.bad_checksum_share)(random_)) {
@@ -72,6 +99,9 @@ std::vector<std::string> StreamFaults::Render(const std::string& sentence) {
             static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 255)(random_)));
     } else {
         bytes += sentence;
+    }
+    if (happens(options_.nul_share)) {
+        InsertNuls(bytes);
     }
     if (!options_.split_segments || bytes.size() < 2) {
         return {bytes};

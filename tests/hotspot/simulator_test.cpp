@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -309,6 +310,157 @@ TEST(SimulatorTest, SplitSegmentsCarryTheSameBytes) {
     Client a(whole.stream_port());
     Client b(pieces.stream_port());
     EXPECT_EQ(a.ReceiveAll(), b.ReceiveAll());
+}
+
+TEST(StreamFaultsTest, LongLinesAndNulBytesComeAtTheirShareAndEndWithTheFaultySentences) {
+    const std::string sentence = "$GPGLL,4916.45,N,12311.12,W,225444,A*31\r\n";
+    StreamFaultOptions options;
+    options.long_line_share = 0.3;
+    options.long_line_bytes = 5000;
+    options.nul_share = 0.2;
+    options.faulty_sentences = 2000;
+    options.seed = 11;
+    StreamFaults faults(options);
+    int longLines = 0;
+    int nuls = 0;
+    for (int i = 0; i < options.faulty_sentences; ++i) {
+        std::string bytes = faults.Render(sentence).at(0);
+        const std::size_t before = bytes.size();
+        std::erase(bytes, '\0');
+        const std::size_t removed = before - bytes.size();
+        EXPECT_LE(removed, 4u) << "a run of one to four NUL bytes";
+        nuls += removed > 0;
+        // What is left: the sentence, after a line with neither a line feed nor a '$' when the
+        // sentence has one in front.
+        ASSERT_TRUE(bytes.ends_with(sentence)) << i;
+        const std::string front = bytes.substr(0, bytes.size() - sentence.size());
+        EXPECT_TRUE(front.empty() || front.size() == options.long_line_bytes) << front.size();
+        EXPECT_EQ(front.find_first_of("$\n"), std::string::npos);
+        longLines += !front.empty();
+    }
+    EXPECT_NEAR(longLines / double(options.faulty_sentences), 0.3, 0.05);
+    EXPECT_NEAR(nuls / double(options.faulty_sentences), 0.2, 0.05);
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(faults.Render(sentence), std::vector<std::string>{sentence})
+            << "past the faulty sentences the stream is clean";
+    }
+}
+
+TEST(SimulatorTest, AStreamThatPausesStaysOpenAndGoesOnWhereItStopped) {
+    SimulatorOptions options;
+    options.capture = "$GPGLL,4916.45,N,12311.12,W,225444,A*31\r\n";
+    options.capture_lines_per_second = 100;
+    options.faults.pause_after_sentences = 5;
+    options.faults.pause = 800ms;
+    options.faults.close_after_sentences = 8;
+    HotspotSimulator hotspot(options);
+    Client client(hotspot.stream_port());
+    std::string received;
+    const auto start = std::chrono::steady_clock::now();
+    while (received.size() < 5 * 41 && std::chrono::steady_clock::now() - start < 3s) {
+        received += client.ReceiveOnce(200ms);
+    }
+    EXPECT_EQ(received.size(), 5u * 41) << "five sentences before the pause";
+    const auto paused = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.ReceiveOnce(400ms), "") << "silence, and the connection stays open";
+    received += client.ReceiveAll();
+    EXPECT_GE(std::chrono::steady_clock::now() - paused, 700ms);
+    EXPECT_EQ(received.size(), 8u * 41) << "then the stream goes on to its end";
+}
+
+// The status page's faults, each on the first status connection only: the second connection
+// gets the plain answer at once.
+TEST(SimulatorTest, StatusPageFaultsHitTheFirstConnectionsOnly) {
+    struct Case {
+        const char* legend;
+        std::function<void(SimulatorOptions&)> fault;
+        std::function<void(const std::string& answer)> check;
+    };
+    const auto body = [](const std::string& answer) {
+        const std::size_t end = answer.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : answer.substr(end + 4);
+    };
+    const auto declared = [](const std::string& answer) {
+        const std::size_t at = answer.find("Content-Length: ");
+        return at == std::string::npos ? std::size_t{0} : std::stoul(answer.substr(at + 16));
+    };
+    const Case cases[] = {
+        {"megabytes of filler lines before the keys",
+         [](SimulatorOptions& o) { o.answer.filler_bytes = 3 << 20; },
+         [&](const std::string& answer) {
+             const std::string b = body(answer);
+             EXPECT_EQ(b.size(), declared(answer));
+             EXPECT_GE(b.size(), std::size_t{3} << 20);
+             EXPECT_EQ(b.substr(0, 80), std::string(79, '.') + "\n");
+             EXPECT_EQ(b.find("GPSEnable="), std::size_t{3} << 20) << "the keys come last";
+         }},
+        {"random binary bytes (NUL and ESC among them) before the keys",
+         [](SimulatorOptions& o) { o.answer.binary_bytes = 4096; },
+         [&](const std::string& answer) {
+             const std::string b = body(answer);
+             EXPECT_EQ(b.size(), declared(answer));
+             EXPECT_NE(b.substr(0, 4096).find('\0'), std::string::npos);
+             EXPECT_NE(b.substr(0, 4096).find('\x1b'), std::string::npos);
+             EXPECT_EQ(b.find("GPSEnable=1\x1b"), 4096u);
+         }},
+        {"the whole answer after a silence", [](SimulatorOptions& o) { o.timing.delay = 600ms; },
+         [](const std::string& answer) { EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        SimulatorOptions options;
+        c.fault(options);
+        options.faulty_http_connections = 1;
+        HotspotSimulator hotspot(options);
+        Client faulty(hotspot.http_port());
+        const auto start = std::chrono::steady_clock::now();
+        faulty.Send(kRequest);
+        const std::string answer = faulty.ReceiveAll(8 << 20, 10s);
+        c.check(answer);
+        if (options.timing.delay.count() > 0) {
+            // The simulator's sleep is timed in whole milliseconds by poll().
+            EXPECT_GE(std::chrono::steady_clock::now() - start, options.timing.delay - 5ms);
+        }
+        Client plain(hotspot.http_port());
+        plain.Send(kRequest);
+        const std::string second = plain.ReceiveAll();
+        EXPECT_TRUE(second.ends_with("WwPort=" + std::to_string(hotspot.stream_port()) + ESC));
+        EXPECT_LT(second.size(), 300u) << "no filler, no binary bytes";
+    }
+}
+
+TEST(SimulatorTest, ATricklingAnswerComesOneByteAtATime) {
+    SimulatorOptions options;
+    options.timing.byte_pause = 30ms;
+    HotspotSimulator hotspot(options);
+    Client client(hotspot.http_port());
+    client.Send(kRequest);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(client.ReceiveOnce().size(), 1u) << "receive " << i;
+    }
+    EXPECT_EQ(hotspot.open_http_connections(), 1);
+}
+
+TEST(SimulatorTest, ASilentStatusPageHoldsTheConnectionUntilTheClientLeaves) {
+    SimulatorOptions options;
+    options.http_fault = HttpFault::kSilent;
+    options.faulty_http_connections = 1;
+    HotspotSimulator hotspot(options);
+    {
+        Client silent(hotspot.http_port());
+        silent.Send(kRequest);
+        EXPECT_EQ(silent.ReceiveOnce(300ms), "");
+        EXPECT_EQ(hotspot.open_http_connections(), 1);
+        Client answered(hotspot.http_port());
+        answered.Send(kRequest);
+        EXPECT_TRUE(answered.ReceiveAll().starts_with("HTTP/1.1 200"))
+            << "only the first is silent";
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (hotspot.open_http_connections() != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(hotspot.open_http_connections(), 0) << "the silent connection ends with its client";
 }
 
 }  // namespace
