@@ -34,6 +34,7 @@
 #include "simulator/simulator.h"
 #include "standin/sensors.h"
 #include "timed_stream_server.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ using nlohmann::json;
 using zntr::bench::SentFix;
 using zntr::bench::TimedStreamServer;
 using zntr::test::ChildProcess;
+using zntr::test::WaitUntil;
 
 struct Options {
     std::string program = "zntr";
@@ -81,17 +83,6 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 // CPU seconds and peak resident memory of a process, read while it still runs.

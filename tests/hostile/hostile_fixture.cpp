@@ -21,17 +21,6 @@
 
 namespace zntr::test {
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 bool OnTheDrive(double latitude, double longitude) {
     // Every connection streams the drive from its start; an hour of it is more than any test
     // runs.

@@ -23,13 +23,11 @@
 #include "sensor_client.h"
 #include "sensor_events.h"
 #include "simulator/simulator.h"
+#include "wait_until.h"
 
 namespace zntr::test {
 
 using namespace std::chrono_literals;
-
-// Polls every 20 ms until the condition holds or the time is up; whether it held.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 // How long a condition may take to come true: sanitizer builds run several times slower.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

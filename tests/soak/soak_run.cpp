@@ -10,11 +10,13 @@
 
 #include "device_error.h"
 #include "sensor_client.h"
+#include "wait_until.h"
 
 namespace zntr::soak {
 namespace {
 
 using namespace std::chrono_literals;
+using zntr::test::WaitUntil;
 
 // What the system did that it should not have; ends the soak with exit status 1.
 class Failure : public std::runtime_error {
@@ -32,17 +34,6 @@ constexpr auto kRefusalGrace = 15s;  // a raw stream may take this long to end a
 constexpr double kMeanStepSeconds = 3.0;
 // Checks before the baseline of the host's figures is taken.
 constexpr int kWarmUpChecks = 2;
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 // Whether the process still runs: present in /proc and not a zombie.
 bool Running(int pid) {

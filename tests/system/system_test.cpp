@@ -21,6 +21,7 @@
 #include "loopback_tools.h"
 #include "simulator/simulator.h"
 #include "standin/winerror.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -31,24 +32,13 @@ using zntr::hotspot::HotspotSimulator;
 using zntr::hotspot::SimulatorOptions;
 using zntr::test::ChildProcess;
 using zntr::test::TempFolder;
+using zntr::test::WaitUntil;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// Polls every 20 ms until the condition holds or the time is up; whether it held.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 int CountLines(const std::string& text, const std::string& prefix) {

@@ -30,6 +30,7 @@
 #include "process.h"
 #include "simulator/simulator.h"
 #include "track_positions.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -41,17 +42,7 @@ using zntr::test::RunCommand;
 using zntr::test::SplitLines;
 using zntr::test::TempFolder;
 using zntr::test::TrackPositions;
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
+using zntr::test::WaitUntil;
 
 bool ProcessGone(int pid) {
     return ::kill(pid, 0) != 0 && errno == ESRCH;
