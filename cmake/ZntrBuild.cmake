@@ -8,6 +8,14 @@ if(ZNTR_SANITIZE)
   endif()
 endif()
 
+# Branch coverage (scripts/run-coverage): every object counts its arcs, atomically, since the
+# driver's threads run the same code at once.
+option(ZNTR_COVERAGE "Build with gcov instrumentation" OFF)
+if(ZNTR_COVERAGE)
+  add_compile_options(--coverage -fprofile-update=atomic)
+  add_link_options(--coverage)
+endif()
+
 # zntr_target_defaults(<target>): warnings on, and clean.
 function(zntr_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
