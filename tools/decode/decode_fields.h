@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "decode_fix.h"
+
 namespace zntr::tools {
 
 struct DecodeFieldsOptions {
@@ -20,7 +22,8 @@ struct DecodeFieldsOptions {
 // Writes one JSON object per piece of the input (split as for --fix):
 // {"line":N,"state":S,"data_event":B,"state_event":B,"fields":{...},"log":[...]}, or the table.
 // Returns 0; 1 when the input could not be read; 2 when the sensor could not be set up.
-int RunDecodeFields(std::FILE* input, std::FILE* output, const DecodeFieldsOptions& options);
+int RunDecodeFields(std::FILE* input, const DecodeFieldsOptions& options,
+                    const DecodeOutput& output);
 
 // The FILETIME count of midnight UTC of a "YYYY-MM-DD" date; nothing for a text that is no
 // valid date.

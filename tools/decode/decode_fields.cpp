@@ -8,9 +8,9 @@
 #include "critical_section_lock.h"
 #include "debug_log.h"
 #include "decode_input.h"
-#include "framework_device.h"
 #include "json_output.h"
 #include "nmea_line_sink.h"
+#include "offline_sensor.h"
 #include "sensor_catalogue.h"
 #include "sensor_ddi.h"
 #include "standin/com_helpers.h"
@@ -19,11 +19,7 @@
 namespace zntr::tools {
 namespace {
 
-using Microsoft::WRL::ComPtr;
 using zntr::platform::PropVariant;
-
-// The device instance ID of the offline sensor; it shows in nothing the command prints.
-constexpr wchar_t kDecodeDeviceId[] = L"ZNTR\\DECODE\\0000";
 
 struct VarTypeName {
     VARTYPE vt;
@@ -136,98 +132,6 @@ void AppendJsonField(std::string& out, const PROPVARIANT& value) {
     }
     out += '}';
 }
-
-// One initialised sensor, reached through gpSensorDDI as the driver reaches it, with one
-// subscribed client and the data and state events the device would hand it.
-class OfflineSensor {
-  public:
-    OfflineSensor() = default;
-    OfflineSensor(const OfflineSensor&) = delete;
-    OfflineSensor& operator=(const OfflineSensor&) = delete;
-
-    ~OfflineSensor() {
-        if (gpSensorDDI != nullptr) {
-            gpSensorDDI->Release();
-            gpSensorDDI = nullptr;
-        }
-        for (HANDLE event : {dataEvent_, stateEvent_}) {
-            if (event != nullptr) {
-                CloseHandle(event);
-            }
-        }
-        if (comEntered_) {
-            CoUninitialize();
-        }
-    }
-
-    HRESULT Start() {
-        HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        comEntered_ = true;
-        hr = zntr::host::CreateFrameworkDevice(kDecodeDeviceId, {},
-                                               device_.ReleaseAndGetAddressOf());
-        if (SUCCEEDED(hr)) {
-            hr = cSensorDDI::CreateInstance(&gpSensorDDI);
-        }
-        if (SUCCEEDED(hr)) {
-            gpSensorDDI->AddRef();
-            hr = gpSensorDDI->Initialize(kDecodeDeviceId, device_.Get());
-        }
-        if (SUCCEEDED(hr)) {
-            hr = (dataValues_ = NewValues()) ? S_OK : E_OUTOFMEMORY;
-        }
-        if (FAILED(hr)) {
-            return hr;
-        }
-        // The device's events are auto-reset, as the event thread waits on them.
-        dataEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        stateEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (dataEvent_ == nullptr || stateEvent_ == nullptr) {
-            return HRESULT_FROM_WIN32(GetLastError());
-        }
-        cSensorDDI& sensor = *gpSensorDDI;
-        {
-            cCriticalSectionLock lock(sensor.mSensorLock);
-            sensor.mhDataEvent = dataEvent_;
-            sensor.mhStateEvent = stateEvent_;
-        }
-        // A client's subscription, through the callback the class extension calls. No client
-        // connects: that would start the feed from the hotspot.
-        std::wstring objectId = SENSOR_OBJECT_ID;
-        return sensor.OnClientSubscribeToEvents(nullptr, objectId.data());
-    }
-
-    void ResetEvents() {
-        ResetEvent(dataEvent_);
-        ResetEvent(stateEvent_);
-    }
-    bool DataEventSet() { return WaitForSingleObject(dataEvent_, 0) == WAIT_OBJECT_0; }
-    bool StateEventSet() { return WaitForSingleObject(stateEvent_, 0) == WAIT_OBJECT_0; }
-
-    // The data fields as the event thread copies them for a data event.
-    IPortableDeviceValues* CopyDataFields() {
-        dataValues_->Clear();
-        gpSensorDDI->CopyDataFieldValues(dataValues_.Get());
-        return dataValues_.Get();
-    }
-
-  private:
-    static ComPtr<IPortableDeviceValues> NewValues() {
-        ComPtr<IPortableDeviceValues> values;
-        CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
-                         IID_IPortableDeviceValues,
-                         reinterpret_cast<void**>(values.ReleaseAndGetAddressOf()));
-        return values;
-    }
-
-    bool comEntered_ = false;
-    ComPtr<IWDFDevice> device_;
-    ComPtr<IPortableDeviceValues> dataValues_;
-    HANDLE dataEvent_ = nullptr;
-    HANDLE stateEvent_ = nullptr;
-};
 
 void AppendJsonLine(std::string& line, std::int64_t number, ULONG state, bool dataEvent,
                     bool stateEvent, IPortableDeviceValues* fields,
@@ -353,7 +257,8 @@ std::optional<std::uint64_t> ParseDecodeDate(const char* text) {
     return FileTimeCount(fileTime);
 }
 
-int RunDecodeFields(std::FILE* input, std::FILE* output, const DecodeFieldsOptions& options) {
+int RunDecodeFields(std::FILE* input, const DecodeFieldsOptions& options,
+                    const DecodeOutput& output) {
     zntr::platform::DebugOutputCapture capture;
     gEnableLog = 1;
     const DateOverride date(options.date);
@@ -367,13 +272,12 @@ int RunDecodeFields(std::FILE* input, std::FILE* output, const DecodeFieldsOptio
     capture.Take();  // the initialisation's own log lines belong to no piece
 
     if (options.table) {
-        std::fputs(kTableHeader, output);
+        output(kTableHeader);
     }
     std::string line;
     std::int64_t number = 0;
     const bool read = ForEachDecodePiece(input, [&](const char* text) {
         ++number;
-        sensor.ResetEvents();
         ProcessNMEALine(text);
         const std::vector<std::string> messages = capture.Take();
         const ULONG state = gpSensorDDI->mSensorState;
@@ -387,9 +291,10 @@ int RunDecodeFields(std::FILE* input, std::FILE* output, const DecodeFieldsOptio
         } else if (dataEvent || stateEvent) {
             AppendTableLine(line, number, state, dataEvent, stateEvent, fields);
         }
-        std::fwrite(line.data(), 1, line.size(), output);
+        if (!line.empty()) {
+            output(line);
+        }
     });
-    std::fflush(output);
     return read ? 0 : 1;
 }
 

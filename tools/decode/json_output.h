@@ -9,6 +9,10 @@
 namespace zntr::tools {
 
 void AppendJsonDouble(std::string& out, double value);
+// The shortest text that reads back as the same double: an integral value below 1e17 as an
+// integer, other values in fixed notation while their decimal point falls within 15 digits left
+// of it and 4 right, else in exponent notation (1.5e+20); non-finite numbers as for doubles.
+void AppendJsonShortest(std::string& out, double value);
 void AppendJsonInteger(std::string& out, std::int64_t value);
 // Appends text, which must be UTF-8, as a JSON string with quotes and control characters escaped.
 void AppendJsonString(std::string& out, std::string_view utf8);

@@ -1,7 +1,10 @@
 #include "json_output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "standin/stringapiset.h"
 
@@ -20,6 +23,41 @@ void AppendJsonDouble(std::string& out, double value) {
     const auto result =
         std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 17);
     out.append(text, result.ptr);
+}
+
+void AppendJsonShortest(std::string& out, double value) {
+    char text[32];
+    const char* end =
+        std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 17).ptr;
+    if (!std::isfinite(value) ||
+        std::string_view(text, end).find_first_of(".e") == std::string_view::npos) {
+        std::isfinite(value) ? AppendJsonInteger(out, static_cast<std::int64_t>(value))
+                             : AppendJsonDouble(out, value);
+        return;
+    }
+    // The shortest digits d.ddd and the exponent, placed by where the decimal point falls.
+    end = std::to_chars(text, text + sizeof(text), value, std::chars_format::scientific).ptr;
+    std::string_view scientific(text, static_cast<size_t>(end - text));
+    if (scientific.front() == '-') {
+        out += '-';
+        scientific.remove_prefix(1);
+    }
+    const size_t e = scientific.find('e');
+    std::string digits(scientific.substr(0, e));
+    digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+    const int point = std::atoi(std::string(scientific.substr(e + 1)).c_str()) + 1;
+    const int count = static_cast<int>(digits.size());
+    if (point > 0 && point <= 15) {
+        out += point >= count ? digits + std::string(static_cast<size_t>(point - count), '0') + ".0"
+                              : digits.insert(static_cast<size_t>(point), ".");
+    } else if (point > -4 && point <= 0) {
+        out += "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+    } else {
+        out += count > 1 ? digits.insert(1, ".") : digits;
+        char exponent[8];
+        std::snprintf(exponent, sizeof(exponent), "e%+03d", point - 1);
+        out += exponent;
+    }
 }
 
 void AppendJsonInteger(std::string& out, std::int64_t value) {
