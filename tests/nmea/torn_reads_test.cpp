@@ -28,7 +28,7 @@ TEST(TornFixReads, AReaderUnderTheLockSeesWholeSentences) {
         AnsiTextToWide(zntr::test::Sentence("PQXFI,2,3000.0,S,04000.0,W,2,2").c_str())};
     constexpr double kNo = NO_DOUBLE_VALUE;
     const Fix whole[] = {{kNo, kNo, kNo, kNo, kNo}, {1, 10, 20, 1, 1}, {2, -30, -40, 2, 2}};
-    std::atomic<int> reads{0};
+    std::atomic<int> seenOf[std::size(whole)] = {};
     std::atomic<int> torn{0};
     std::atomic<bool> done{false};
     std::thread reader([&] {
@@ -42,19 +42,22 @@ TEST(TornFixReads, AReaderUnderTheLockSeesWholeSentences) {
                 seen = {parser.mUTCTime, parser.mLatitude, parser.mLongitude, parser.mAltitude,
                         parser.mErrorRadius};
             }
-            torn += std::find(std::begin(whole), std::end(whole), seen) == std::end(whole);
-            ++reads;
+            const auto* found = std::find(std::begin(whole), std::end(whole), seen);
+            found == std::end(whole) ? ++torn : ++seenOf[found - whole];
         }
     });
-    // Decode until the reader has looked many times, however late it was scheduled.
+    // Decode until the reader has seen each fix many times, however the threads are scheduled
+    // (or it saw a torn one, or a bound of sentences is reached).
+    int calls = 0;
     int decoded = 0;
-    for (int i = 0; reads < 5000; ++i) {
-        decoded += parser.ParseNMEAData(sentences[i % 2]) == NMEA_PQXFI;
+    for (; (seenOf[1] < 2000 || seenOf[2] < 2000) && torn == 0 && calls < 50000000; ++calls) {
+        decoded += parser.ParseNMEAData(sentences[calls % 2]) == NMEA_PQXFI;
     }
     done = true;
     reader.join();
-    EXPECT_GT(decoded, 0);
-    EXPECT_EQ(torn.load(), 0) << "of " << reads.load() << " reads";
+    EXPECT_EQ(decoded, calls);
+    EXPECT_EQ(torn.load(), 0) << "after " << calls << " sentences";
+    EXPECT_GE(seenOf[1] + seenOf[2], 4000);
 }
 
 }  // namespace
