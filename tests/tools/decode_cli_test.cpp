@@ -42,6 +42,14 @@ TEST(DecodeCli, BadInputAndBadOptionsGetAClearErrorAndAStatus) {
     }
 }
 
+TEST(DecodeCli, FieldsAreWhatItPrintsUnlessToldOtherwise) {
+    const std::string input = "printf " + std::string(kGga) + " | " ZNTR_BINARY " decode ";
+    const auto byDefault = RunCommand(input + "--date 2024-03-23");
+    EXPECT_EQ(byDefault.status, 0);
+    EXPECT_NE(byDefault.output.find("\"SENSOR_DATA_TYPE_LATITUDE_DEGREES\":"), std::string::npos);
+    EXPECT_EQ(byDefault.output, RunCommand(input + "--fields --date 2024-03-23").output);
+}
+
 TEST(DecodeCli, TheTableShowsOneLinePerEventTheClientReceives) {
     const auto result = RunCommand(
         "printf '%s\\n' '$PQXFI,123522.0,4807.040000,N,01131.010000,E,546.0,12.5,20.1,0.3*57' "
