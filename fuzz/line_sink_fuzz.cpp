@@ -10,6 +10,7 @@
 // Beyond not crashing or leaking, it checks after every line:
 // - the sensor state is one the sink uses (ready, no data, initialising);
 // - ready means a position was signalled: the last latitude and longitude are set;
+// - initialising means the position was lost and the last one signalled forgotten;
 // - without a subscriber neither event is ever set;
 // - every data field the sensor holds has the one type its catalogue entry gives it.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -103,6 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(
                 sensor.mLastLatitude != NO_DOUBLE_VALUE && sensor.mLastLongitude != NO_DOUBLE_VALUE,
                 "ready with a signalled position");
+        }
+        if (state == SENSOR_STATE_INITIALIZING) {
+            FUZZ_CHECK(sensor.mLastLatitude == NO_DOUBLE_VALUE &&
+                           sensor.mLastLongitude == NO_DOUBLE_VALUE &&
+                           sensor.mLastErrorRadius == NO_DOUBLE_VALUE,
+                       "initialising after the position was lost, and it was forgotten");
         }
         if (!subscribed) {
             FUZZ_CHECK(!offline.DataEventSet() && !offline.StateEventSet(),

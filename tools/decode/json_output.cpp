@@ -54,7 +54,7 @@ void AppendJsonShortest(std::string& out, double value) {
         out += "0." + std::string(static_cast<size_t>(-point), '0') + digits;
     } else {
         out += count > 1 ? digits.insert(1, ".") : digits;
-        char exponent[8];
+        char exponent[16];
         std::snprintf(exponent, sizeof(exponent), "e%+03d", point - 1);
         out += exponent;
     }
