@@ -150,6 +150,9 @@ class Session {
         std::vector<std::string> result;
         if (who == "device" && what == "initialize") {
             result = Initialize(Split(row[2], ';'));
+        } else if (who == "device" && what == "fail") {
+            Fail(row[2]);
+            result = {"", ""};
         } else if (!sensor_) {
             ADD_FAILURE() << "a table starts with: device | initialize";
             return {};
@@ -170,17 +173,38 @@ class Session {
     }
 
   private:
+    // "CLSID_... after N": creations of that class fail with E_OUTOFMEMORY after N of them
+    // succeeded, until the next "fail" (an empty one heals).
+    void Fail(const std::string& what) {
+        failure_.reset();
+        const std::vector<std::string> words = Split(what, ' ');
+        if (words.size() == 3) {
+            const CLSID clsid = words[0] == "CLSID_PortableDeviceValues"
+                                    ? CLSID_PortableDeviceValues
+                                : words[0] == "CLSID_PortableDeviceKeyCollection"
+                                    ? CLSID_PortableDeviceKeyCollection
+                                    : CLSID_PortableDeviceValuesCollection;
+            failure_.emplace(clsid, E_OUTOFMEMORY, std::stoul(words[2]));
+        }
+    }
+
+    // The device instance ID, then "fail ..." for the sensor's start, or "unique ID TEXT" for
+    // what the device's store holds instead of kStoredUniqueId.
     std::vector<std::string> Initialize(const std::vector<std::string>& with) {
         Stop();
         folder_ = std::make_unique<zntr::test::TemporaryFolder>();
         const std::string instanceId = with.empty() ? "" : with[0];
         zntr::tools::OfflineSensor::Options options{
             std::wstring(instanceId.begin(), instanceId.end()), folder_->path(), false};
+        const std::string option = with.size() > 1 ? with[1] : "";
+        const std::wstring stored = option.starts_with("unique ID ")
+                                        ? std::wstring(option.begin() + 10, option.end())
+                                        : kStoredUniqueId;
         ComPtr<IWDFDevice> device;
         ComPtr<IWDFNamedPropertyStore> store;
         PROPVARIANT id{};
         id.vt = VT_LPWSTR;
-        id.pwszVal = const_cast<wchar_t*>(kStoredUniqueId);
+        id.pwszVal = const_cast<wchar_t*>(stored.c_str());
         if (SUCCEEDED(zntr::host::CreateFrameworkDevice(options.deviceInstanceId, folder_->path(),
                                                         device.GetAddressOf())) &&
             SUCCEEDED(device->RetrieveDevicePropertyStore(nullptr, WdfPropertyStoreCreateIfMissing,
@@ -190,18 +214,12 @@ class Session {
         store = nullptr;
         device = nullptr;
 
-        // "fail CLSID_... after N": that class's creations fail after N of them succeeded.
-        std::optional<zntr::platform::ComCreationFailure> failure;
-        if (with.size() > 1) {
-            const std::vector<std::string> words = Split(with[1], ' ');
-            const CLSID clsid = words[1] == "CLSID_PortableDeviceValues"
-                                    ? CLSID_PortableDeviceValues
-                                    : CLSID_PortableDeviceKeyCollection;
-            failure.emplace(clsid, E_OUTOFMEMORY, std::stoul(words[3]));
+        if (option.starts_with("fail ")) {
+            Fail(option.substr(5));
         }
         sensor_ = std::make_unique<zntr::tools::OfflineSensor>();
         const HRESULT hr = sensor_->Start(options);
-        failure.reset();
+        failure_.reset();
         DWORD properties = 0;
         DWORD dataFields = 0;
         cSensorDDI& sensor = sensor_->Sensor();
@@ -223,6 +241,7 @@ class Session {
     // The class extension takes its files off the sensor; what the driver rows connected is
     // taken off here, so that no feed outlives the sensor.
     void Stop() {
+        failure_.reset();
         if (classExtension_) {
             classExtension_->Uninitialize();
             classExtension_ = nullptr;
@@ -301,6 +320,7 @@ class Session {
     std::unique_ptr<zntr::tools::OfflineSensor> sensor_;
     ComPtr<ISensorClassExtension> classExtension_;
     std::map<std::string, ComPtr<zntr::host::FrameworkFile>> files_;
+    std::optional<zntr::platform::ComCreationFailure> failure_;
 };
 
 class RequestGolden : public testing::TestWithParam<std::filesystem::path> {};
