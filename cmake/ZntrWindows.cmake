@@ -11,6 +11,8 @@ add_subdirectory(sensor)
 add_subdirectory(driver)
 add_subdirectory(feed)
 add_subdirectory(hotspot)
+# What `zntr decode --fix` prints, for the golden runner of the NMEA decoding.
+add_subdirectory(tools/decode)
 
 if(ZNTR_BUILD_TESTS)
   enable_testing()

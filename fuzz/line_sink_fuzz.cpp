@@ -1,6 +1,7 @@
 // The line sink (ProcessNMEALine) fed a sequence of lines, "Dummy" among them, against a fresh
-// sensor per input: created and initialised on an in-memory framework device, set in
-// gpSensorDDI, with its data and state events handed over and a subscriber or none.
+// sensor per input: the offline sensor of `zntr decode` (created and initialised on an in-memory
+// framework device, set in gpSensorDDI, with its data and state events handed over), with a
+// client subscribed or none.
 //
 // Input: the first byte says whether a client is subscribed (its low bit); the rest are lines
 // separated by a backslash and any other character (a doubled backslash stands for one). A line
@@ -9,6 +10,7 @@
 // Beyond not crashing or leaking, it checks after every line:
 // - the sensor state is one the sink uses (ready, no data, initialising);
 // - ready means a position was signalled: the last latitude and longitude are set;
+// - initialising means the position was lost and the last one signalled forgotten;
 // - without a subscriber neither event is ever set;
 // - every data field the sensor holds has the one type its catalogue entry gives it.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -17,8 +19,8 @@
 #include <cstdint>
 #include <string>
 
-#include "framework_device.h"
 #include "fuzz_check.h"
+#include "offline_sensor.h"
 #include "standin/com_helpers.h"
 #include "standin/control.h"
 
@@ -30,8 +32,6 @@
 #include "sensor_ddi.h"
 
 namespace {
-
-using Microsoft::WRL::ComPtr;
 
 // 2024-03-23 12:00 UTC: the date that sentence times are stamped with, fixed so that a run does
 // not depend on the clock.
@@ -82,30 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         zntr::fuzz::DropDebugOutput();
         zntr::platform::SetSystemTimeOverride(kFixedNow);
         gEnableLog = 1;
-        return CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK;
+        return true;
     }();
-    FUZZ_CHECK(once, "COM initialised");
+    (void)once;
 
     FuzzedDataProvider provider(data, size);
     const bool subscribed = (provider.ConsumeIntegral<std::uint8_t>() & 1) != 0;
-
-    ComPtr<IWDFDevice> device;
-    FUZZ_CHECK(
-        zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0000", {}, device.GetAddressOf()) == S_OK,
-        "framework device");
-    FUZZ_CHECK(cSensorDDI::CreateInstance(&gpSensorDDI) == S_OK, "sensor created");
-    gpSensorDDI->AddRef();
-    FUZZ_CHECK(gpSensorDDI->Initialize(L"ROOT\\ZNTR\\0000", device.Get()) == S_OK,
-               "sensor initialised");
-    cSensorDDI& sensor = *gpSensorDDI;
-    const HANDLE dataEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    const HANDLE stateEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    {
-        cCriticalSectionLock lock(sensor.mSensorLock);
-        sensor.mhDataEvent = dataEvent;
-        sensor.mhStateEvent = stateEvent;
-        sensor.mSubscriberCount = subscribed ? 1 : 0;
-    }
+    zntr::tools::OfflineSensor offline;
+    FUZZ_CHECK(offline.Start({L"ROOT\\ZNTR\\0000", {}, subscribed}) == S_OK, "sensor started");
+    cSensorDDI& sensor = offline.Sensor();
 
     while (provider.remaining_bytes() > 0) {
         const std::string line = provider.ConsumeRandomLengthString(kLongestLine);
@@ -120,24 +105,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 sensor.mLastLatitude != NO_DOUBLE_VALUE && sensor.mLastLongitude != NO_DOUBLE_VALUE,
                 "ready with a signalled position");
         }
+        if (state == SENSOR_STATE_INITIALIZING) {
+            FUZZ_CHECK(sensor.mLastLatitude == NO_DOUBLE_VALUE &&
+                           sensor.mLastLongitude == NO_DOUBLE_VALUE &&
+                           sensor.mLastErrorRadius == NO_DOUBLE_VALUE,
+                       "initialising after the position was lost, and it was forgotten");
+        }
         if (!subscribed) {
-            FUZZ_CHECK(WaitForSingleObject(dataEvent, 0) == WAIT_TIMEOUT &&
-                           WaitForSingleObject(stateEvent, 0) == WAIT_TIMEOUT,
+            FUZZ_CHECK(!offline.DataEventSet() && !offline.StateEventSet(),
                        "no event without a subscriber");
         }
         CheckDataFields(sensor);
     }
-
-    // Released as the device releases it: events taken back first, then the sensor.
-    {
-        cCriticalSectionLock lock(sensor.mSensorLock);
-        sensor.mhDataEvent = nullptr;
-        sensor.mhStateEvent = nullptr;
-        sensor.mSubscriberCount = 0;
-    }
-    gpSensorDDI->Release();
-    gpSensorDDI = nullptr;
-    CloseHandle(dataEvent);
-    CloseHandle(stateEvent);
     return 0;
 }

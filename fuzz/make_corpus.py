@@ -96,6 +96,7 @@ def nmea_reader():
     write(folder, "two-in-one", texts(GGA + VTG))
     write(folder, "noise-before", texts("xx,12*" + VTG))
     write(folder, "broken-then-new", texts(GGA[:25] + RMC))
+    write(folder, "unfinished-behind-noise", texts("noise " + GGA[:30], GGA[30:]))
     write(folder, "good-then-bad", texts(GGA + BAD_SUM))
     write(folder, "dollar-newline", texts("$\n", "$*00\n"))
     write(folder, "no-dollar", texts("hello\r\n", "", "Dummy"))

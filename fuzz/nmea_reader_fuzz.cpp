@@ -8,7 +8,9 @@
 // - the carried-over text is empty, or begins with "$" and holds no line feed;
 // - an empty text returns no sentence and leaves the carried-over text as it was;
 // - the code returned is that of the last sentence completed in this call (decoded on its own by
-//   a second parser), or none when no sentence was completed.
+//   a second parser), or none when no sentence was completed;
+// - the text carried over is what the framing rules leave: the unfinished sentence from its
+//   "$" on (noise before it dropped), or nothing.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -28,22 +30,27 @@ namespace {
 // The longest text one call gets: the receive loop hands over at most its 1024-byte buffer.
 constexpr std::size_t kLongestText = 1200;
 
-// The last sentence that carried-over text plus a new text completes, by the framing rules:
-// from each "$" to the next line feed after it.
-std::optional<std::wstring> LastCompletedSentence(const std::wstring& pending,
-                                                  const std::wstring& text) {
+struct Framing {
+    std::optional<std::wstring> lastSentence;
+    std::wstring pending;
+};
+
+// What carried-over text plus a new text frame into, by the framing rules: sentences from each
+// "$" to the next line feed after it, and the unfinished one carried over.
+Framing Frame(const std::wstring& pending, const std::wstring& text) {
     const std::wstring work = pending + text;
-    std::optional<std::wstring> last;
+    Framing framing;
     std::size_t start = work.find(L'$');
     while (start != std::wstring::npos) {
         const std::size_t end = work.find(L'\n', start + 1);
         if (end == std::wstring::npos) {
+            framing.pending = work.substr(start);
             break;
         }
-        last = work.substr(start, end - start);
+        framing.lastSentence = work.substr(start, end - start);
         start = work.find(L'$', end);
     }
-    return last;
+    return framing;
 }
 
 }  // namespace
@@ -63,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string text = provider.ConsumeRandomLengthString(kLongestText);
         const std::wstring wide = AnsiTextToWide(text.c_str());
         const std::wstring pendingBefore = parser.mPendingData;
-        const std::optional<std::wstring> expected = LastCompletedSentence(pendingBefore, wide);
+        const Framing expected = Frame(pendingBefore, wide);
 
         const NMEASentenceType code = parser.ParseNMEAData(wide);
 
@@ -75,11 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (wide.empty()) {
             FUZZ_CHECK(code == NMEA_NONE && pending == pendingBefore,
                        "an empty text changes nothing");
-        } else if (!expected) {
-            FUZZ_CHECK(code == NMEA_NONE, "no completed sentence, no code");
         } else {
-            FUZZ_CHECK(code == loneSentenceParser.ParseSentence(*expected),
-                       "the code of the last completed sentence");
+            FUZZ_CHECK(pending == expected.pending, "the unfinished sentence is carried over");
+            FUZZ_CHECK(code == (expected.lastSentence
+                                    ? loneSentenceParser.ParseSentence(*expected.lastSentence)
+                                    : NMEA_NONE),
+                       "the code of the last completed sentence, or none");
         }
     }
     return 0;

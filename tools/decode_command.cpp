@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "commands.h"
 #include "decode_fields.h"
@@ -17,6 +18,7 @@ int exitCode = 0;
 struct DecodeOptions {
     std::string file;
     bool fix = false;
+    bool changes = false;
     bool fields = false;
     bool table = false;
     std::string date;
@@ -48,8 +50,12 @@ void RunDecode(const DecodeOptions& options) {
     }
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof(outputBuffer));
-    const int status =
-        options.fix ? RunDecodeFix(input, stdout) : RunDecodeFields(input, stdout, fieldsOptions);
+    const auto print = [](std::string_view line) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    };
+    const int status = options.fix ? RunDecodeFix(input, {options.changes}, print)
+                                   : RunDecodeFields(input, fieldsOptions, print);
+    std::fflush(stdout);
     if (status == 1) {
         std::fprintf(stderr, "zntr decode: error reading %s\n",
                      options.file.empty() ? "standard input" : options.file.c_str());
@@ -67,6 +73,11 @@ void AddDecodeCommand(CLI::App& app) {
     CLI::Option* fix =
         decode->add_flag("--fix", options->fix,
                          "Print the parser's whole fix record after each line, as JSON Lines");
+    CLI::Option* changes = decode->add_flag(
+        "--changes", options->changes,
+        "With --fix: only the members each line changed (all on the first line), satellites in "
+        "view as [PRN, Elevation, Azimuth, SNR], numbers in their shortest form");
+    changes->needs(fix);
     CLI::Option* fields = decode->add_flag(
         "--fields", options->fields,
         "Print the sensor's data fields, state and events after each line, as JSON Lines "
@@ -96,7 +107,9 @@ void AddDecodeCommand(CLI::App& app) {
         "Output of --fix, one JSON object per line of input:\n"
         "  {\"line\":N,\"code\":C,\"fix\":{...},\"log\":[...]}\n"
         "code is the sentence type (0 GGA, 1 VTG, 2 RMC, 3 GLL, 4 GSA, 5 GSV, 6 PQXFI,\n"
-        "-1 nothing decoded); log holds the debug log messages the line produced.\n\n"
+        "-1 nothing decoded); log holds the debug log messages the line produced. With\n"
+        "--changes, fix holds only what the line changed and is left out when nothing did, and\n"
+        "log is left out when empty.\n\n"
         "Examples:\n"
         "  zntr decode --table data/sample-drive.nmea\n"
         "  zntr decode --date 2026-12-05 data/sample-drive.nmea\n"

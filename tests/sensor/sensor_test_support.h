@@ -1,6 +1,7 @@
-// The sensor tests' world: the calling thread in COM, the debug log captured, a framework device
-// whose named values live in memory, the one sensor in gpSensorDDI, and its data and state events
-// as the device hands them over.
+// The sensor of the feed, device identity and client tests (tests/feed, tests/driver,
+// tests/client and the live sensor tests here): the calling thread in COM, the debug log
+// captured, a framework device whose named values live in memory, the one sensor in gpSensorDDI,
+// and its data and state events as the device hands them over.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "critical_section_lock.h"
 #include "debug_log.h"
 #include "framework_device.h"
+#include "nmea/sentence.h"
 #include "nmea_line_sink.h"
 #include "sensor_catalogue.h"
 #include "sensor_ddi.h"
@@ -30,28 +32,6 @@ using zntr::platform::PropVariant;
 constexpr ULONGLONG kTestDate = 133556256000000000ull;
 constexpr ULONGLONG kTicksPerSecond = 10000000ull;
 
-// "$" + body + "*" + the XOR of body's bytes as two upper-case hex digits + "\r\n", computed
-// here, apart from the reader.
-inline std::string Sentence(std::string_view body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char digits[3];
-    std::snprintf(digits, sizeof(digits), "%02X", sum);
-    return "$" + std::string(body) + "*" + digits + "\r\n";
-}
-
-// A PQXFI sentence at 12:00:00 with the given position text ("" for none).
-inline std::string Pqxfi(std::string_view latitude, std::string_view longitude,
-                         std::string_view altitude = "500.0", std::string_view radius = "3.5") {
-    const std::string north = latitude.empty() ? "" : "N";
-    const std::string east = longitude.empty() ? "" : "E";
-    return Sentence("PQXFI,120000.0," + std::string(latitude) + "," + north + "," +
-                    std::string(longitude) + "," + east + "," + std::string(altitude) + "," +
-                    std::string(radius) + ",5.0,0.2");
-}
-
 // What a receive pass that got nothing sets to VT_R8 0.0, written out here apart from the loop;
 // the other six data fields keep their values.
 inline constexpr PROPERTYKEY kClearedWhenSilent[] = {
@@ -66,12 +46,6 @@ inline constexpr PROPERTYKEY kClearedWhenSilent[] = {
     SENSOR_DATA_TYPE_TIMESTAMP,
     SENSOR_DATA_TYPE_SPEED_KNOTS,
 };
-
-// The reference count an object reports, without changing it.
-inline ULONG ReferenceCountOf(IUnknown* object) {
-    object->AddRef();
-    return object->Release();
-}
 
 // A PROPVARIANT's type and contents as a plain value that tests can compare and print.
 struct Value {
@@ -158,30 +132,8 @@ inline Value I4(LONG v) {
     value.i4 = v;
     return value;
 }
-inline Value UI4(ULONG v) {
-    Value value;
-    value.vt = VT_UI4;
-    value.ui4 = v;
-    return value;
-}
 inline Value Empty() {
     return Value();
-}
-// The timestamp of a time of day on the tests' date.
-inline Value Stamp(int hours, int minutes, int seconds, int milliseconds = 0) {
-    Value value;
-    value.vt = VT_FILETIME;
-    value.filetime =
-        kTestDate +
-        static_cast<ULONGLONG>((hours * 60 + minutes) * 60 + seconds) * kTicksPerSecond +
-        static_cast<ULONGLONG>(milliseconds) * 10000ull;
-    return value;
-}
-inline Value Bytes(std::vector<BYTE> bytes) {
-    Value value;
-    value.vt = VT_VECTOR | VT_UI1;
-    value.bytes = std::move(bytes);
-    return value;
 }
 
 class SensorTest : public ::testing::Test {
@@ -227,9 +179,6 @@ class SensorTest : public ::testing::Test {
         Sensor().mhStateEvent = stateEvent_;
         Sensor().mSubscriberCount = subscribers;
     }
-    // Whether the event was set since the last look (the look resets it, as the event thread's
-    // wait does).
-    bool DataEventSet() { return WaitForSingleObject(dataEvent_, 0) == WAIT_OBJECT_0; }
     bool StateEventSet() { return WaitForSingleObject(stateEvent_, 0) == WAIT_OBJECT_0; }
 
     void Feed(const std::string& text) { ProcessNMEALine(text.c_str()); }
@@ -250,7 +199,6 @@ class SensorTest : public ::testing::Test {
         PropVariant value;
         return FAILED(Sensor().GetPropertyValue(key, &value)) ? Value::Missing() : Value::Of(value);
     }
-    // Every data field in catalogue order.
     std::vector<Value> AllDataFields();
 
     std::vector<std::string> Log() { return log_.Take(); }
@@ -268,13 +216,5 @@ class SensorTest : public ::testing::Test {
     HANDLE dataEvent_ = nullptr;
     HANDLE stateEvent_ = nullptr;
 };
-
-inline std::vector<Value> SensorTest::AllDataFields() {
-    std::vector<Value> values;
-    for (const cCatalogueEntry& entry : kSensorDataFieldCatalogue) {
-        values.push_back(DataField(entry.mKey));
-    }
-    return values;
-}
 
 }  // namespace zntr::test
