@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -47,14 +48,17 @@ std::string ReadTextFile(const std::string& path) {
     return text.str();
 }
 
-CommandResult RunZntr(const std::vector<std::string>& words, const std::string& folder) {
+std::unique_ptr<ChildProcess> StartZntr(std::vector<std::string> words, const std::string& output) {
     // The commands never reach the LAN from a test, whatever the caller's environment says.
     ::unsetenv("ZNTR_ALLOW_LAN");
-    std::vector<std::string> argv{ZntrProgram()};
-    argv.insert(argv.end(), words.begin(), words.end());
+    words.insert(words.begin(), ZntrProgram());
+    return ChildProcess::Start(words, output);
+}
+
+CommandResult RunZntr(const std::vector<std::string>& words, const std::string& folder) {
     const std::string output = NextOutputFile(folder, "zntr");
     CommandResult result;
-    if (const auto process = ChildProcess::Start(argv, output)) {
+    if (const auto process = StartZntr(words, output)) {
         WaitUntil([&] { return process->Exited(); }, kPatience);
         result.status = process->InterruptAndWait(0ms);
     }
@@ -63,14 +67,13 @@ CommandResult RunZntr(const std::vector<std::string>& words, const std::string& 
 }
 
 bool TrackPositions::Matches(double latitude, double longitude, const std::string& isoTime) const {
-    int hours = 0, minutes = 0;
-    double seconds = 0;
-    const auto t = isoTime.find('T');
-    if (t == std::string::npos ||
-        std::sscanf(isoTime.c_str() + t + 1, "%d:%d:%lfZ", &hours, &minutes, &seconds) != 3) {
+    const auto t = isoTime.find('T');  // hh:mm:ss.sssZ after it
+    if (t == std::string::npos || isoTime.size() < t + 9) {
         return false;
     }
-    double since = hours * 3600.0 + minutes * 60.0 + seconds - options_.start_seconds_of_day;
+    double since = std::stod(isoTime.substr(t + 1, 2)) * 3600 +
+                   std::stod(isoTime.substr(t + 4, 2)) * 60 + std::stod(isoTime.substr(t + 7)) -
+                   options_.start_seconds_of_day;
     since += since < 0 ? 86400.0 : 0.0;
     const double index = std::round(since / options_.period_seconds);
     if (std::fabs(index * options_.period_seconds - since) > 0.005 || index > 1e6) {
@@ -90,13 +93,12 @@ bool TrackPositions::Matches(double latitude, double longitude, const std::strin
 }
 
 bool TrackPositions::Matches(const nlohmann::json& event) const {
-    const auto latitude = event.find("latitude_degrees");
-    const auto longitude = event.find("longitude_degrees");
-    const auto time = event.find("timestamp");
-    return IsData(event) && latitude != event.end() && latitude->is_number() &&
-           longitude != event.end() && longitude->is_number() && time != event.end() &&
-           time->is_string() &&
-           Matches(latitude->get<double>(), longitude->get<double>(), time->get<std::string>());
+    const nlohmann::json none,
+        &lat = event.contains("latitude_degrees") ? event["latitude_degrees"] : none,
+        &lon = event.contains("longitude_degrees") ? event["longitude_degrees"] : none,
+        &time = event.contains("timestamp") ? event["timestamp"] : none;
+    return IsData(event) && lat.is_number() && lon.is_number() && time.is_string() &&
+           Matches(lat.get<double>(), lon.get<double>(), time.get<std::string>());
 }
 
 hotspot::SimulatorOptions World::Simulator(double periodSeconds) {
@@ -107,14 +109,10 @@ hotspot::SimulatorOptions World::Simulator(double periodSeconds) {
 }
 
 World::World(hotspot::SimulatorOptions options)
-    : hotspot_(std::make_unique<hotspot::HotspotSimulator>(options)), track_(options.track) {
-    tools::HostProcessOptions host;
-    host.program = ZntrProgram();
-    host.folder = Folder();
-    host.networkMap = tools::NetworkMapFor(*hotspot_);
-    host.readyTimeout = kPatience;
-    host_ = tools::HostProcess::Start(host);
-}
+    : hotspot_(std::make_unique<hotspot::HotspotSimulator>(options)),
+      host_(tools::HostProcess::Start(
+          {ZntrProgram(), Folder(), tools::NetworkMapFor(*hotspot_), {}, kPatience})),
+      track_(options.track) {}
 
 void World::RestartHotspot(hotspot::SimulatorOptions options) {
     options.http_port = hotspot_->http_port();
@@ -122,17 +120,15 @@ void World::RestartHotspot(hotspot::SimulatorOptions options) {
     acceptedBefore_ += hotspot_->stream_connections();
     hotspot_.reset();
     // The ports were just released; a bind can still find them held for a moment.
-    WaitUntil(
-        [&] {
-            try {
-                hotspot_ = std::make_unique<hotspot::HotspotSimulator>(options);
-            } catch (const std::runtime_error&) {
+    for (auto deadline = std::chrono::steady_clock::now() + kPatience; !hotspot_;) {
+        try {
+            hotspot_ = std::make_unique<hotspot::HotspotSimulator>(options);
+        } catch (const std::runtime_error&) {
+            std::this_thread::sleep_for(100ms);
+            if (std::chrono::steady_clock::now() > deadline) {
+                throw;
             }
-            return hotspot_ != nullptr;
-        },
-        kPatience, 100ms);
-    if (!hotspot_) {
-        throw std::runtime_error("the simulator cannot have its ports again");
+        }
     }
 }
 
@@ -140,8 +136,10 @@ int World::AcceptedStreams() const {
     return acceptedBefore_ + hotspot_->stream_connections();
 }
 
-bool World::HostRuns() const {
-    return ::kill(host_->Pid(), 0) == 0 && ReadProcessMetrics(host_->Pid()).has_value();
+bool World::HostRuns() const {  // neither gone nor a zombie
+    const std::string stat = ReadTextFile("/proc/" + std::to_string(HostPid()) + "/stat");
+    const auto state = stat.rfind(')') + 2;
+    return state < stat.size() && stat[state] != 'Z' && stat[state] != 'X';
 }
 
 CommandResult World::Run(std::vector<std::string> words) const {
@@ -151,10 +149,8 @@ CommandResult World::Run(std::vector<std::string> words) const {
 
 std::unique_ptr<ChildProcess> World::Start(std::vector<std::string> words,
                                            const std::string& output) const {
-    ::unsetenv("ZNTR_ALLOW_LAN");
-    words.insert(words.begin(), ZntrProgram());
     words.insert(words.end(), {"--socket", Socket()});
-    return ChildProcess::Start(words, output);
+    return StartZntr(words, output);
 }
 
 bool World::WaitForOpensAccepted() const {
@@ -166,12 +162,8 @@ bool World::WaitForStreams(int open) const {
 }
 
 bool World::WaitForFeedToEnd() const {
-    return WaitUntil(
-        [&] {
-            return hotspot_->open_stream_connections() == 0 &&
-                   hotspot_->open_http_connections() == 0;
-        },
-        kPatience);
+    return WaitForStreams(0) &&
+           WaitUntil([&] { return hotspot_->open_http_connections() == 0; }, kPatience);
 }
 
 void World::TakeBaseline() {
@@ -182,9 +174,10 @@ void World::TakeBaseline() {
     WaitUntil(
         [&] {
             const auto now = ReadProcessMetrics(HostPid());
-            const bool same = now && last && now->threads == last->threads &&
-                              now->descriptors == last->descriptors;
-            still = same ? still + 1 : 0;
+            still = now && last && now->threads == last->threads &&
+                            now->descriptors == last->descriptors
+                        ? still + 1
+                        : 0;
             last = now;
             return still >= 12;
         },
@@ -204,19 +197,13 @@ std::string World::BackToBaseline() const {
                    now->descriptors <= baseline_->descriptors;
         },
         kPatience);
-    if (back) {
-        return "";
-    }
     std::ostringstream text;
-    text << "the host holds more than at its baseline: now ";
-    if (now) {
+    if (!back && now && baseline_) {
         PrintTo(*now, &text);
-    }
-    text << "; baseline ";
-    if (baseline_) {
+        text << " against ";
         PrintTo(*baseline_, &text);
     }
-    return text.str();
+    return back ? "" : "the host holds more than at its baseline: " + text.str();
 }
 
 long World::ResidentGrowthKiB() const {
@@ -241,8 +228,9 @@ EventTest IsState(std::uint32_t state) {
 }
 
 SensorSession::SensorSession(const World& world, const std::string& name)
-    : world_(world), output_(NextOutputFile(world.Folder(), name)) {
-    process_ = world.Start({"watch", "--json"}, output_);
+    : world_(world),
+      output_(NextOutputFile(world.Folder(), name)),
+      process_(world.Start({"watch", "--json"}, output_)) {
     if (!process_) {
         throw std::runtime_error("zntr watch cannot start");
     }
@@ -262,11 +250,8 @@ const std::vector<nlohmann::json>& SensorSession::Events() const {
 }
 
 int SensorSession::Count(const EventTest& test) const {
-    int count = 0;
-    for (const nlohmann::json& event : Events()) {
-        count += test(event) ? 1 : 0;
-    }
-    return count;
+    const std::vector<nlohmann::json>& events = Events();
+    return static_cast<int>(std::count_if(events.begin(), events.end(), test));
 }
 
 bool SensorSession::WaitFor(const EventTest& test, int count) const {
@@ -278,28 +263,13 @@ bool SensorSession::WaitForSubscribed() const {
     return WaitFor([](const nlohmann::json& event) { return event.value("current", false); });
 }
 
-bool SensorSession::WaitForPositionOnTheDrive(int after) const {
-    const auto found = [&] {
-        int seen = 0;
-        for (const nlohmann::json& event : Events()) {
-            if (IsData(event) && ++seen > after && world_.Track().Matches(event)) {
-                return true;
-            }
-        }
-        return false;
-    };
-    WaitUntil([&] { return found() || process_->Exited(); }, kPatience);
-    return found();
+int SensorSession::PositionsOnTheDrive() const {
+    return Count([this](const nlohmann::json& event) { return world_.Track().Matches(event); });
 }
 
-std::optional<std::uint32_t> SensorSession::LastState() const {
-    std::optional<std::uint32_t> state;
-    for (const nlohmann::json& event : Events()) {
-        if (event.value("event", "") == "state" && event.contains("state")) {
-            state = event["state"].get<std::uint32_t>();
-        }
-    }
-    return state;
+bool SensorSession::WaitForPositionOnTheDrive(int after) const {
+    return WaitFor([this](const nlohmann::json& event) { return world_.Track().Matches(event); },
+                   after + 1);
 }
 
 int SensorSession::Leave() {
@@ -341,23 +311,17 @@ void RawConnection::Close() {
     }
 }
 
-bool RawConnection::Send(std::string_view bytes) {
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0 && errno != EINTR) {
-            return false;
+long RawConnection::Send(std::string_view bytes, bool all) {
+    std::size_t sent = 0;
+    do {
+        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent,
+                                 MSG_NOSIGNAL | (all ? 0 : MSG_DONTWAIT));
+        if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            return -1;
         }
         sent += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    return true;
-}
-
-long RawConnection::SendSome(std::string_view bytes) {
-    const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
-    }
-    return static_cast<long>(n);
+    } while (all && sent < bytes.size());
+    return static_cast<long>(sent);
 }
 
 void RawConnection::Fill(std::size_t count, std::chrono::steady_clock::time_point deadline) {

@@ -1,10 +1,8 @@
-// The whole system for the process-level tests: the hotspot simulator in this process (a test
-// sees what it sent and which connections are open; restartable on the same ports with other
-// faults), a framework host running the real driver module as a child process, sensor clients
-// as `zntr watch --json` processes, zntr commands, raw connections, the positions of the drive,
-// and the host's threads and descriptors. Everything stays on loopback: the host's ZNTR_NETMAP
-// sends the driver's hotspot endpoints to the simulator, and no child gets the LAN guard's
-// release.
+// The whole system for the process-level tests: the simulator in this process (a test sees
+// what it sent and which connections are open), a host running the real driver module as a child
+// process, sensor clients as `zntr watch --json` processes, raw connections, the drive's
+// positions, the host's threads and descriptors. Everything stays on loopback: the host's
+// ZNTR_NETMAP sends the driver's hotspot endpoints to the simulator; no child gets ZNTR_ALLOW_LAN.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -41,7 +39,8 @@ struct CommandResult {
     int status = -1;     // -1: it did not end normally within kPatience
     std::string output;  // standard output and error
 };
-// Runs `zntr WORDS...` to its end, its output kept in `folder`.
+// `zntr WORDS...` started with its output in a file, or run to its end with it kept in `folder`.
+std::unique_ptr<ChildProcess> StartZntr(std::vector<std::string> words, const std::string& output);
 CommandResult RunZntr(const std::vector<std::string>& words, const std::string& folder);
 
 // The positions of a simulated drive by time of day, generated as far as they are asked for.
@@ -49,10 +48,9 @@ class TrackPositions {
   public:
     explicit TrackPositions(const hotspot::TrackOptions& options) : options_(options) {}
     // Whether the drive was within 1e-5 degrees (the sentences carry 1e-4 minutes of arc) of
-    // the position at the time of day of an ISO 8601 time (the driver dates its readings with
-    // the computer's date, so the date is not compared).
+    // the position at an ISO 8601 time of day (the date is the computer's, not compared), and
+    // whether a data event of `zntr watch --json` has a position and time of the drive.
     bool Matches(double latitude, double longitude, const std::string& isoTime) const;
-    // Whether a data event of `zntr watch --json` has a position and time of the drive.
     bool Matches(const nlohmann::json& event) const;
 
   private:
@@ -86,17 +84,16 @@ class World {
     CommandResult Run(std::vector<std::string> words) const;
     std::unique_ptr<ChildProcess> Start(std::vector<std::string> words,
                                         const std::string& output) const;
-    // Waits until a new file opens and is answered: the driver refuses opens while a raw
-    // stream runs, and a closed raw reader's stream ends a little after its connection.
+    // Waits until a new file opens: a closed raw reader's stream, during which the driver
+    // refuses opens, ends a little after its connection.
     bool WaitForOpensAccepted() const;
 
     bool WaitForStreams(int open) const;  // exactly this many stream connections open
     // No stream and no status page connection open: the feed's thread has ended.
     bool WaitForFeedToEnd() const;
 
-    // The host's threads and descriptors once they have held still for longer than idle
-    // workers take to end. BackToBaseline() waits until the host holds no more than that and
-    // says what it holds when it does not (empty when it does).
+    // The host's threads and descriptors once they held still longer than idle workers live;
+    // BackToBaseline() waits for no more than that, else says what the host holds.
     void TakeBaseline();
     std::string BackToBaseline() const;
     long ResidentGrowthKiB() const;  // for a bound no allocator can break
@@ -127,9 +124,9 @@ class SensorSession {
     // Waits until `count` events pass; false when the time ran out or the process ended first.
     bool WaitFor(const EventTest& test, int count = 1) const;
     bool WaitForSubscribed() const;
-    // Waits for a data event, after the first `after` ones, at a position of the drive.
+    // Data events at positions of the drive so far, and the wait for more than `after`.
+    int PositionsOnTheDrive() const;
     bool WaitForPositionOnTheDrive(int after = 0) const;
-    std::optional<std::uint32_t> LastState() const;
 
     int Leave();  // Ctrl-C: it unsubscribes, disconnects and ends; its exit status
     void Kill();  // SIGKILL: it dies without leaving, as a crashing program does
@@ -155,15 +152,15 @@ class RawConnection {
     RawConnection& operator=(const RawConnection&) = delete;
 
     int fd() const { return fd_; }
-    bool Send(std::string_view bytes);  // false when the peer has closed the connection
-    // Sends what the socket takes now; the count taken, -1 when the peer is gone.
-    long SendSome(std::string_view bytes);
-    // Hands over the next `count` bytes (fewer when the peer closed or the time ran out); by
-    // default everything until the peer closes.
+    // Sends the bytes, or with `all` false what the socket takes now; the count sent, -1 when
+    // the peer has closed the connection.
+    long Send(std::string_view bytes, bool all = true);
+    // The next `count` bytes (fewer when the peer closed or the time ran out), or all until the
+    // peer closes.
     std::string Receive(std::size_t count = std::string::npos,
                         std::chrono::milliseconds timeout = kPatience);
     std::string ReadFrame();  // a frame's body of the host's wire format
-    bool WaitForClose();                    // drops what comes until the peer closes
+    bool WaitForClose();      // drops what comes until the peer closes
     void Close();
 
   private:
