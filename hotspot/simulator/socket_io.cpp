@@ -111,7 +111,8 @@ bool SleepUnlessStopped(const StopSignal& stop, std::chrono::milliseconds durati
     pollfd fd{stop.fd(), POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + duration;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        // Rounded up: a sleep never ends before its deadline.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return true;

@@ -26,8 +26,8 @@ std::string Filler(std::size_t size) {
     return filler;
 }
 
-std::string RandomBytes(std::size_t size, std::uint32_t seed) {
-    std::mt19937 random(seed);
+std::string RandomBytes(std::size_t size) {
+    std::mt19937 random(1);
     std::uniform_int_distribution<int> byte(0, 255);
     std::string bytes(size, '\0');
     for (char& c : bytes) {
@@ -41,11 +41,8 @@ std::string RandomBytes(std::size_t size, std::uint32_t seed) {
 std::string StatusBody(const StatusAnswerOptions& options, const std::string& streamAddress,
                        int streamPort) {
     const std::string end = options.esc ? std::string(1, '\x1b') : std::string("\n");
-    std::string body =
-        Filler(options.filler_bytes) + RandomBytes(options.binary_bytes, options.binary_seed);
-    if (!options.omit_gps_enable) {
-        body += "GPSEnable=" + options.gps_enable + end;
-    }
+    std::string body = Filler(options.filler_bytes) + RandomBytes(options.binary_bytes);
+    body += "GPSEnable=" + options.gps_enable + end;
     if (!options.omit_address) {
         body += "WwIpaddr=" + (options.address.empty() ? streamAddress : options.address) + end;
     }

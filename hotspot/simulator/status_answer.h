@@ -15,7 +15,6 @@ struct StatusAnswerOptions {
     std::string gps_enable = "1";  // "0" disables the stream
     std::string address;           // WwIpaddr value; empty: the stream server's address
     int port = -1;                 // WwPort value; negative: the stream server's port
-    bool omit_gps_enable = false;
     bool omit_address = false;
     bool omit_port = false;
     bool esc = true;  // false: values end at a line feed instead of ESC
@@ -23,10 +22,9 @@ struct StatusAnswerOptions {
     bool split_headers = false;
     // Bytes put in the body ahead of the keys (Content-Length counts them): printable filler
     // lines (megabytes make an answer no reader takes in one receive), then random bytes of
-    // every value, NUL and ESC included, drawn from `binary_seed`.
+    // every value, NUL and ESC included, the same on every answer.
     std::size_t filler_bytes = 0;
     std::size_t binary_bytes = 0;
-    std::uint32_t binary_seed = 1;
 };
 
 // The answer's body: the filler and binary bytes when asked for, then the three keys, in the

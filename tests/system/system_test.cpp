@@ -1,249 +1,216 @@
-// The whole system in processes: the hotspot simulator (in this process, so that the test can see
-// what it sent and which streams are open), a framework host running the real driver module,
-// sensor clients as processes of their own, a raw reader, and the power and Plug and Play
-// commands. Everything stays on loopback: the host gets a network map that sends the driver's
-// hotspot endpoints to the simulator, and the guard refuses anything else.
+// The whole system in processes, end to end: the hotspot simulator, a framework host running the
+// real driver module, sensor clients (`zntr watch --json`), a raw reader (`zntr cat`), the power
+// and Plug and Play commands, and the command line as a user runs it: watch, get, cat, demo,
+// hotspot and discover, with their error paths. Everything stays on loopback.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fstream>
-#include <functional>
-#include <memory>
+#include <signal.h>
+
+#include <filesystem>
+#include <regex>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "device_error.h"
-#include "device_file.h"
-#include "loopback_tools.h"
-#include "simulator/simulator.h"
-#include "standin/winerror.h"
+#include "standin/sensors.h"
 #include "wait_until.h"
+#include "world.h"
 
+namespace zntr::test {
 namespace {
 
-using namespace std::chrono_literals;
-using zntr::client::DeviceError;
-using zntr::client::DeviceFile;
-using zntr::hotspot::HotspotSimulator;
-using zntr::hotspot::SimulatorOptions;
-using zntr::test::ChildProcess;
-using zntr::test::TempFolder;
-using zntr::test::WaitUntil;
+using nlohmann::json;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
-int CountLines(const std::string& text, const std::string& prefix) {
+// The matches of `pattern` whose position (groups 1, 2) and time (3) are the drive's.
+int PositionsOnTheDrive(const TrackPositions& track, const std::string& text, const char* pattern) {
     int count = 0;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        count += line.starts_with(prefix) ? 1 : 0;
+    const std::regex position(pattern);
+    for (std::sregex_iterator it(text.begin(), text.end(), position), end; it != end; ++it) {
+        count += track.Matches(std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3]) ? 1 : 0;
     }
     return count;
 }
 
-// One sensor client process and what it printed.
-class Watcher {
-  public:
-    Watcher(const std::string& socket, const std::string& output) : output_(output) {
-        process_ = ChildProcess::Start({ZNTR_SYSTEM_WATCHER, socket}, output);
-    }
-    bool Started() const { return process_ != nullptr; }
-    std::string Output() const { return ReadFile(output_); }
-    int Count(const std::string& prefix) const { return CountLines(Output(), prefix); }
-    bool WaitFor(const std::string& prefix, int count = 1,
-                 std::chrono::milliseconds timeout = 30s) const {
-        return WaitUntil([&] { return Count(prefix) >= count; }, timeout);
-    }
-    // Asks it to leave (unsubscribe, disconnect) and waits for its end; its exit status.
-    int Leave() { return process_->InterruptAndWait(10s); }
-    // Kills it without a chance to leave.
-    void Kill() { ::kill(process_->pid(), SIGKILL); }
-
-  private:
-    std::string output_;
-    std::unique_ptr<ChildProcess> process_;
-};
-
-class SystemTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        SimulatorOptions options;
-        options.record_streams = true;
-        hotspot_ = std::make_unique<HotspotSimulator>(options);
-        const std::string http = "127.0.0.1:" + std::to_string(hotspot_->http_port());
-        // The driver asks the hotspot's name, else its LAN address, on port 80; the status page
-        // answers with the simulator's own stream endpoint on loopback.
-        const std::string map =
-            "gps-hotspot.internal=127.0.0.1;127.0.0.1:80=" + http + ";192.168.1.1:80=" + http;
-        ::setenv("ZNTR_NETMAP", map.c_str(), 1);
-        ::unsetenv("ZNTR_ALLOW_LAN");
-        socket_ = folder_.path() + "/host.sock";
-        hostOutput_ = folder_.path() + "/host.out";
-        const std::string registry =
-            folder_.Write("logging.reg",
-                          "Windows Registry Editor Version 5.00\r\n\r\n"
-                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zentrova\\ZADOdizEzud]\r\n"
-                          "\"EnableLog\"=dword:00000001\r\n");
-        host_ = ChildProcess::Start(
-            {ZNTR_TOOL, "host", "--socket", socket_, "--state", folder_.path() + "/state", "--log",
-             folder_.path() + "/driver.log", "--registry", registry},
-            hostOutput_);
-        ASSERT_NE(host_, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return CountLines(ReadFile(hostOutput_), "ready") > 0; }, 20s))
-            << ReadFile(hostOutput_);
-    }
-
-    void TearDown() override {
-        if (host_) {
-            EXPECT_EQ(host_->InterruptAndWait(20s), 0) << "the host stops cleanly\n"
-                                                       << ReadFile(hostOutput_);
-        }
-        ::unsetenv("ZNTR_NETMAP");
-    }
-
-    std::unique_ptr<Watcher> StartWatcher(const std::string& name) {
-        auto watcher = std::make_unique<Watcher>(socket_, folder_.path() + "/" + name + ".out");
-        EXPECT_TRUE(watcher->Started());
-        return watcher;
-    }
-
-    int Command(const std::vector<std::string>& words) {
-        std::vector<std::string> argv{ZNTR_TOOL};
-        argv.insert(argv.end(), words.begin(), words.end());
-        argv.insert(argv.end(), {"--socket", socket_});
-        const auto process = ChildProcess::Start(argv, folder_.path() + "/command.out");
-        if (!process) {
-            return -1;
-        }
-        WaitUntil([&] { return process->Exited(); }, 20s);
-        return process->InterruptAndWait(1s);
-    }
-
-    bool WaitForOpenStreams(int count, std::chrono::milliseconds timeout = 15s) {
-        return WaitUntil([&] { return hotspot_->open_stream_connections() == count; }, timeout);
-    }
-
-    TempFolder folder_;
-    std::unique_ptr<HotspotSimulator> hotspot_;
-    std::string socket_;
-    std::string hostOutput_;
-    std::unique_ptr<ChildProcess> host_;
-};
-
-TEST_F(SystemTest, ThreeClientsShareOneFeedThatEndsWhenTheLastLeaves) {
-    std::vector<std::unique_ptr<Watcher>> watchers;
-    for (const char* name : {"first", "second", "third"}) {
-        watchers.push_back(StartWatcher(name));
-    }
-    for (const auto& watcher : watchers) {
-        ASSERT_TRUE(watcher->WaitFor("subscribed")) << watcher->Output();
-    }
-    for (const auto& watcher : watchers) {
-        ASSERT_TRUE(watcher->WaitFor("data ")) << watcher->Output();
-    }
-    EXPECT_EQ(hotspot_->stream_connections(), 1) << "one feed for all clients";
-    EXPECT_EQ(hotspot_->open_stream_connections(), 1);
-
-    // Sleep makes a ready sensor initialising, and the next position ready again: every
-    // subscribed client sees both state events.
-    std::vector<int> readyBefore;
-    for (const auto& watcher : watchers) {
-        readyBefore.push_back(watcher->Count("state 0"));
-    }
-    ASSERT_EQ(Command({"power", "sleep"}), 0);
-    ASSERT_EQ(Command({"power", "wake"}), 0);
-    for (std::size_t i = 0; i < watchers.size(); ++i) {
-        EXPECT_TRUE(watchers[i]->WaitFor("state 3")) << watchers[i]->Output();
-        EXPECT_TRUE(watchers[i]->WaitFor("state 0", readyBefore[i] + 1)) << watchers[i]->Output();
-    }
-
-    EXPECT_EQ(watchers[0]->Leave(), 0);
-    EXPECT_EQ(watchers[1]->Leave(), 0);
-    std::this_thread::sleep_for(2s);
-    EXPECT_EQ(hotspot_->open_stream_connections(), 1) << "one client is still there";
-    const int before = watchers[2]->Count("data ");
-    EXPECT_TRUE(watchers[2]->WaitFor("data ", before + 1)) << "the last client still gets data";
-    EXPECT_EQ(watchers[2]->Leave(), 0);
-    EXPECT_TRUE(WaitForOpenStreams(0)) << "the feed ends with the last client";
-    EXPECT_EQ(hotspot_->stream_connections(), 1);
+// One world for the cases that leave it as they found it.
+World& Shared() {
+    static World world;
+    return world;
 }
 
-TEST_F(SystemTest, AClientKilledWithoutLeavingStillEndsTheFeed) {
-    auto watcher = StartWatcher("killed");
-    ASSERT_TRUE(watcher->WaitFor("data ")) << watcher->Output();
-    ASSERT_EQ(hotspot_->open_stream_connections(), 1);
-    watcher->Kill();
-    EXPECT_TRUE(WaitForOpenStreams(0)) << "the host cleans the dead client's file up";
-
-    // The host goes on serving: a new client starts a new feed.
-    auto next = StartWatcher("next");
-    EXPECT_TRUE(next->WaitFor("data ")) << next->Output();
-    EXPECT_EQ(hotspot_->stream_connections(), 2);
-    EXPECT_EQ(next->Leave(), 0);
-    EXPECT_TRUE(WaitForOpenStreams(0));
+TEST(System, ClientsShareOneFeedThatOutlivesAKilledClientAndEndsWithTheLast) {
+    World& world = Shared();
+    const int accepted = world.AcceptedStreams();
+    std::vector<std::unique_ptr<SensorSession>> clients;
+    std::vector<int> ready;
+    for (const char* name : {"killed", "leaving", "last"}) {
+        clients.push_back(std::make_unique<SensorSession>(world, name));
+    }
+    for (const auto& client : clients) {
+        ASSERT_TRUE(client->WaitForPositionOnTheDrive()) << client->Output();
+        ready.push_back(client->Count(IsState(SENSOR_STATE_READY)));
+    }
+    EXPECT_EQ(world.AcceptedStreams(), accepted + 1) << "one feed for all clients";
+    EXPECT_EQ(world.Hotspot().open_stream_connections(), 1);
+    // Sleep makes the sensor initialising, the next position ready: every subscriber sees both.
+    ASSERT_EQ(world.Run({"power", "sleep"}).status, 0);
+    ASSERT_EQ(world.Run({"power", "wake"}).status, 0);
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        EXPECT_TRUE(clients[i]->WaitFor(IsState(SENSOR_STATE_INITIALIZING)));
+        EXPECT_TRUE(clients[i]->WaitFor(IsState(SENSOR_STATE_READY), ready[i] + 1));
+    }
+    // One dies without leaving (the host cleans its file up), one leaves: the last goes on.
+    clients[0]->Kill();
+    EXPECT_EQ(clients[1]->Leave(), 0) << clients[1]->Output();
+    EXPECT_TRUE(clients[2]->WaitForPositionOnTheDrive(clients[2]->PositionsOnTheDrive()));
+    EXPECT_EQ(world.Hotspot().open_stream_connections(), 1);
+    EXPECT_EQ(clients[2]->Leave(), 0);
+    EXPECT_TRUE(world.WaitForFeedToEnd()) << "the feed ends with the last client";
+    EXPECT_EQ(world.AcceptedStreams(), accepted + 1);
 }
 
-TEST_F(SystemTest, ARawReaderGetsTheBytesTheHotspotSent) {
-    std::unique_ptr<DeviceFile> file = DeviceFile::Open(socket_);
-    // The first read starts the stream and completes with no data after about a second.
-    const auto first = file->Read(1024);
-    EXPECT_EQ(first.status, S_OK);
-    EXPECT_TRUE(first.data.empty());
-
-    // While the stream runs, a second open is refused.
-    try {
-        DeviceFile::Open(socket_);
-        ADD_FAILURE() << "a second open while streaming succeeded";
-    } catch (const DeviceError& error) {
-        EXPECT_EQ(error.GetKind(), DeviceError::Kind::kOpenRefused);
-        EXPECT_EQ(error.Status(), STG_E_ACCESSDENIED);
+TEST(System, ARawReaderGetsTheBytesTheHotspotSentAndEveryOtherOpenIsRefused) {
+    World& world = Shared();
+    const int index = world.Hotspot().stream_connections();
+    const std::string output = world.Folder() + "/cat.out";
+    const auto cat = world.Start({"cat"}, output);
+    ASSERT_TRUE(WaitUntil([&] { return ReadTextFile(output).size() >= 2000; }, kPatience));
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"watch", "--count", "1"}, {"get"}, {"cat", "--count", "1"}}) {
+        const CommandResult refused = world.Run(words);
+        EXPECT_EQ(refused.status, 1) << words[0];
+        EXPECT_TRUE(Contains(refused.output, "a raw NMEA stream is running")) << refused.output;
     }
-
-    std::string received;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (received.size() < 2500 && std::chrono::steady_clock::now() < deadline) {
-        const auto read = file->Read(4096);
-        ASSERT_EQ(read.status, S_OK);
-        EXPECT_LE(read.data.size(), 1024u) << "one read delivers at most 1024 bytes";
-        received.append(read.data.begin(), read.data.end());
-    }
-    ASSERT_GE(received.size(), 2500u);
-    ASSERT_EQ(hotspot_->stream_connections(), 1);
-    const std::string sent = hotspot_->stream_bytes(0);
-    ASSERT_GE(sent.size(), received.size());
-    EXPECT_EQ(sent.substr(0, received.size()), received) << "the reader got what was sent";
-
-    // Closing the file stops the stream; afterwards the device opens again.
-    file->Close();
-    file.reset();
-    EXPECT_TRUE(WaitForOpenStreams(0));
-    EXPECT_NO_THROW(DeviceFile::Open(socket_));
+    EXPECT_EQ(cat->InterruptAndWait(kPatience), 0) << "Ctrl-C ends zntr cat normally";
+    const std::string received = ReadTextFile(output);
+    EXPECT_EQ(world.Hotspot().stream_bytes(index).substr(0, received.size()), received);
+    EXPECT_TRUE(world.WaitForFeedToEnd()) << "closing the file ends the stream";
 }
 
-TEST_F(SystemTest, RemovalMovesTheStateAndSurpriseRemovalEndsTheEvents) {
-    auto watcher = StartWatcher("removal");
-    ASSERT_TRUE(watcher->WaitFor("data ")) << watcher->Output();
+TEST(System, WatchAndGetShowTheSensorAtThePositionsOfTheDrive) {
+    World& world = Shared();
+    const std::string gpx = world.Folder() + "/drive.gpx";
+    const CommandResult watch = world.Run({"watch", "--json", "--count", "4", "--gpx", gpx});
+    ASSERT_EQ(watch.status, 0) << watch.output;
+    int data = 0, onTheDrive = 0, index = 0;
+    std::istringstream lines(watch.output);
+    for (std::string line; std::getline(lines, line);) {
+        const json event = json::parse(line);
+        EXPECT_EQ(event.value("current", false), index++ == 0) << "first the state it is in";
+        data += IsData(event) ? 1 : 0;
+        onTheDrive += world.Track().Matches(event) ? 1 : 0;
+    }
+    EXPECT_EQ(data, 4) << "--count counts data events";
+    // A reading posted while the driver updates its fields may mix two epochs.
+    EXPECT_GE(onTheDrive, 3) << watch.output;
+    const std::string track = ReadTextFile(gpx);
+    EXPECT_GE(
+        PositionsOnTheDrive(world.Track(), track,
+                            R"re(<trkpt lat="(-?[0-9.]+)" lon="(-?[0-9.]+)">.*<time>([^<]+)<)re"),
+        3)
+        << track;
 
+    const CommandResult get = world.Run({"get", "--json", "--wait", "60"});
+    ASSERT_EQ(get.status, 0) << get.output;
+    const json properties = json::parse(get.output).at("properties");
+    for (const char* name : {"manufacturer", "model", "serial_number", "persistent_unique_id",
+                             "type", "functional_object_category"}) {
+        EXPECT_TRUE(properties.contains(name)) << name << ": " << properties.dump();
+    }
+    EXPECT_EQ(properties.value("state", 99), 0) << "READY after the wait";
+    EXPECT_EQ(properties.value("friendly_name", ""), "ZNTR GPS Serial Port (COM7)");
+    EXPECT_TRUE(json::parse(get.output).at("data").at("latitude_degrees").is_number());
+}
+
+TEST(SystemRemoval, QueriesMoveTheStateAndSurpriseRemovalEndsTheEventsAndTheFeed) {
+    World world;
+    SensorSession client(world, "removal");
+    ASSERT_TRUE(client.WaitForPositionOnTheDrive()) << client.Output();
     // A query to remove makes the sensor report no data until the next position.
-    ASSERT_EQ(Command({"pnp", "query-remove"}), 0);
-    EXPECT_TRUE(watcher->WaitFor("state 2")) << watcher->Output();
-    const int ready = watcher->Count("state 0");
-    EXPECT_TRUE(watcher->WaitFor("state 0", ready + 1)) << watcher->Output();
+    const int ready = client.Count(IsState(SENSOR_STATE_READY));
+    ASSERT_EQ(world.Run({"pnp", "query-remove"}).status, 0);
+    EXPECT_TRUE(client.WaitFor(IsState(SENSOR_STATE_NO_DATA))) << client.Output();
+    EXPECT_TRUE(client.WaitFor(IsState(SENSOR_STATE_READY), ready + 1)) << client.Output();
+    // Surprise removal releases the device: the client's events end, the feed is taken down.
+    ASSERT_EQ(world.Run({"pnp", "surprise-remove"}).status, 0);
+    EXPECT_TRUE(client.WaitFor(IsEnded)) << client.Output();
+    EXPECT_EQ(client.ExitStatus(), 1) << "watch must not hang, and fails";
+    EXPECT_TRUE(Contains(client.Output(), "zntr watch: the sensor's events ended"));
+    EXPECT_TRUE(world.WaitForFeedToEnd()) << "the feed ends with the device";
+    EXPECT_EQ(world.StopHost(), 0) << world.HostOutput();
+}
 
-    // Surprise removal releases the device: the client's events end and the feed is taken down.
-    ASSERT_EQ(Command({"pnp", "surprise-remove"}), 0);
-    EXPECT_TRUE(watcher->WaitFor("ended")) << watcher->Output();
-    EXPECT_TRUE(WaitForOpenStreams(0)) << "the feed ends before the sensor goes";
-    watcher->Leave();
+TEST(CommandLine, ErrorsSayWhatIsWrongAndExitNonZero) {
+    const TemporaryFolder folder, logs;
+    const std::string noHost = folder.path() / "host.sock";
+    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
+        {{"watch", "--socket", noHost}, 1, "no host is running"},
+        {{"get", "--json", "--socket", noHost}, 1, "no host is running"},
+        {{"cat", "--socket", noHost}, 1, "no host is running"},
+        {{"watch", "--count", "0", "--socket", noHost}, 2, "--count"},
+        {{"cat", "--count", "many", "--socket", noHost}, 2, "--count"},
+        {{"watch", "--duration", "-5", "--socket", noHost}, 2, "--duration"},
+        {{"watch", "--colour", "--socket", noHost}, 2, "--colour"},
+        {{"demo", "--speed", "-3"}, 2, "--speed"},
+        {{"demo", "--capture", "/nonexistent/drive.nmea"}, 2, "--capture"},
+        {{"demo", "--stream-port", "70000"}, 2, "--stream-port"},
+        {{"discover", "--netmap", "no-equals-sign"}, 2, "bad network map"},
+        {{"host", "--socket", noHost, "--state", logs.path() / "state", "--socket-group",
+          "no-such-group-zntr"},
+         1,
+         "zntr host: cannot serve: unknown group 'no-such-group-zntr'"},
+    };
+    for (const auto& [words, status, message] : cases) {
+        const CommandResult result = RunZntr(words, logs.path());
+        EXPECT_EQ(result.status, status) << words[0] << ": " << result.output;
+        EXPECT_TRUE(Contains(result.output, message)) << words[0] << ": " << result.output;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "no socket or file left behind";
+}
+
+// `zntr hotspot` as a user runs it, and `zntr discover` pointed at it by the map it prints.
+TEST(CommandLine, DiscoverFindsTheStreamOfTheHotspotWhoseMapItIsGiven) {
+    const TemporaryFolder folder;
+    const std::string output = folder.path() / "hotspot.out";
+    const auto hotspot = StartZntr({"hotspot"}, output);
+    ASSERT_TRUE(WaitUntil([&] { return Contains(ReadTextFile(output), "'\n"); }, kPatience));
+    const std::string printed = ReadTextFile(output);
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(printed, found,
+                                  std::regex("stream 127.0.0.1:(\\d+)\nZNTR_NETMAP='([^']+)'")))
+        << printed;
+    const CommandResult discovered = RunZntr({"discover", "--netmap", found[2]}, folder.path());
+    EXPECT_EQ(discovered.status, 0);
+    EXPECT_EQ(discovered.output,
+              R"({"result":1,"address":"127.0.0.1","port":)" + found[1].str() + "}\n");
+    EXPECT_EQ(hotspot->InterruptAndWait(kPatience), 0) << "Ctrl-C stops it cleanly";
+    EXPECT_TRUE(Contains(ReadTextFile(output), "zntr hotspot: stopped"));
+}
+
+TEST(CommandLine, DemoShowsTheSensorComingAliveAndCtrlCLeavesNothingBehind) {
+    const TemporaryFolder logs, demoTemporary;  // the latter the demo's TMPDIR
+    ::setenv("TMPDIR", demoTemporary.path().c_str(), 1);
+    const std::string output = logs.path() / "demo.out";
+    auto demo = StartZntr({"demo"}, output);
+    ::unsetenv("TMPDIR");
+    const TrackPositions track{hotspot::TrackOptions{}};
+    const auto alive = [&](const std::string& text) {
+        return Contains(text, " state READY\n") &&
+               PositionsOnTheDrive(track, text, R"(data (-?[0-9.]+), (-?[0-9.]+) .* at (\S+)\n)");
+    };
+    ASSERT_TRUE(WaitUntil([&] { return alive(ReadTextFile(output)); }, kPatience))
+        << ReadTextFile(output);
+    EXPECT_EQ(demo->InterruptAndWait(kPatience), 0) << ReadTextFile(output);
+    const std::string text = ReadTextFile(output);
+    EXPECT_TRUE(Contains(text, "zntr demo: stopped")) << text;
+    EXPECT_FALSE(Contains(text, "\x1b")) << "not a terminal: plain lines";
+    std::smatch host;
+    ASSERT_TRUE(std::regex_search(text, host, std::regex(R"(framework host \(process (\d+)\))")));
+    EXPECT_NE(::kill(std::stoi(host[1]), 0), 0) << "no host process left running";
+    EXPECT_TRUE(std::filesystem::is_empty(demoTemporary.path()))
+        << "the host's folder, socket and state are gone";
 }
 
 }  // namespace
+}  // namespace zntr::test
