@@ -42,7 +42,7 @@ std::uint64_t Number(const std::string& text) {
 }
 
 // A word of an input: a quoted text ("-" is a null one), or a bare word that names a value
-// (names.table; names joined with '|' are or-ed), writes a number, or is a plain word.
+// (names.table), writes a number, or is a plain word.
 struct Word {
     std::string word;
     std::vector<std::uint32_t> units;
@@ -51,15 +51,7 @@ struct Word {
     bool IsNull() const { return !quoted && word == "-"; }
     std::string Bytes() const { return std::string(units.begin(), units.end()); }
     std::wstring Wide() const { return std::wstring(units.begin(), units.end()); }
-    std::uint64_t Value() const {
-        std::uint64_t value = 0;
-        for (std::size_t start = 0, bar = 0; start <= word.size(); start = bar + 1) {
-            bar = std::min(word.find('|', start), word.size());
-            const std::string part = word.substr(start, bar - start);
-            value |= Number(gValues.count(part) ? gValues[part] : part);
-        }
-        return value;
-    }
+    std::uint64_t Value() const { return Number(gValues.count(word) ? gValues[word] : word); }
     // Read with CLSIDFromString, whose own rows check it.
     GUID Guid() const {
         const std::string text = gValues.count(word) ? gValues[word] : word;
@@ -279,12 +271,6 @@ std::map<std::string, std::function<Outcome(const Input&)>> Calls() {
         CoTaskMemFree(text);
         return Outcome{result};
     };
-    calls["StringFromGUID2"] = [](const Input& in) {
-        wchar_t text[64] = {};
-        const int count = StringFromGUID2(in[0].Guid(), text, static_cast<int>(in[1].Value()));
-        return Outcome{std::to_string(count) +
-                       (count ? ", " + Quote(std::wstring_view(text)) : "")};
-    };
     calls["PropVariantClear"] = [](const Input& in) {
         PROPVARIANT value, zero;
         MakeValue(in, &value);
@@ -294,13 +280,10 @@ std::map<std::string, std::function<Outcome(const Input&)>> Calls() {
                                           ? ", zeroed"
                                           : ", not zeroed")};
     };
-    // Into a VT_I4 42; whether the copy owns a string, GUID or bytes of its own (not the source's).
+    // Whether the copy owns a string, GUID or bytes of its own (not the source's).
     calls["PropVariantCopy"] = [](const Input& in) {
         PROPVARIANT source, copy;
         MakeValue(in, &source);
-        PropVariantInit(&copy);
-        copy.vt = VT_I4;
-        copy.lVal = 42;
         const HRESULT hr = PropVariantCopy(&copy, &source);
         const auto owned = [](const PROPVARIANT& v) {
             return v.vt == VT_LPWSTR  ? static_cast<void*>(v.pwszVal)
