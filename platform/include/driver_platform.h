@@ -99,10 +99,8 @@ inline constexpr GUID GUID_NDIS_LAN_CLASS = {
 #include "standin/ws2tcpip.h"
 #include "standin/wudfddi.h"
 
-// Driver code calls atoi, atol and strtol as on Windows, where long is 32 bits and overflow
-// clamps.
+// Driver code calls atoi and strtol as on Windows, where long is 32 bits and overflow clamps.
 #define atoi zntr_crt_atoi
-#define atol zntr_crt_atol
 #define strtol zntr_crt_strtol
 // strtok keeps its position per thread, as on Windows.
 #define strtok zntr_crt_strtok

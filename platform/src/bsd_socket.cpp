@@ -11,7 +11,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -234,9 +233,9 @@ long BsdSend(BsdSocket& socket, const char* buffer, std::size_t length, int* err
     return static_cast<long>(sent);
 }
 
-long BsdReceive(BsdSocket& socket, char* buffer, std::size_t length, bool peek, int* error) {
+long BsdReceive(BsdSocket& socket, char* buffer, std::size_t length, int* error) {
     for (;;) {
-        const ssize_t n = ::recv(socket.fd, buffer, length, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
+        const ssize_t n = ::recv(socket.fd, buffer, length, MSG_DONTWAIT);
         if (n >= 0) {
             return static_cast<long>(n);
         }
@@ -252,28 +251,6 @@ long BsdReceive(BsdSocket& socket, char* buffer, std::size_t length, bool peek, 
             return -1;
         }
     }
-}
-
-int BsdAvailable(BsdSocket& socket, int* error) {
-    int available = 0;
-    if (::ioctl(socket.fd, FIONREAD, &available) != 0) {
-        *error = WsaFromErrno(errno);
-        return -1;
-    }
-    return available;
-}
-
-int BsdShutdown(BsdSocket& socket, int how, int* error) {
-    const int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : how == 2 ? SHUT_RDWR : -1;
-    if (mode < 0) {
-        *error = kWsaEinval;
-        return -1;
-    }
-    if (::shutdown(socket.fd, mode) != 0) {
-        *error = WsaFromErrno(errno);
-        return -1;
-    }
-    return 0;
 }
 
 void BsdWakeBlockedCalls(BsdSocket& socket) {

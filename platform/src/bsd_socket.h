@@ -38,9 +38,7 @@ struct Ipv4Endpoint {
 int BsdCreateTcpOrUdpSocket(int windowsType, int protocol, int* error);
 int BsdConnect(BsdSocket& socket, const Ipv4Endpoint& endpoint, int* error);
 long BsdSend(BsdSocket& socket, const char* buffer, std::size_t length, int* error);
-long BsdReceive(BsdSocket& socket, char* buffer, std::size_t length, bool peek, int* error);
-int BsdAvailable(BsdSocket& socket, int* error);
-int BsdShutdown(BsdSocket& socket, int how, int* error);
+long BsdReceive(BsdSocket& socket, char* buffer, std::size_t length, int* error);
 // Wakes calls blocked on the socket in other threads (closesocket).
 void BsdWakeBlockedCalls(BsdSocket& socket);
 

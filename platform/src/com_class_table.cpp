@@ -21,9 +21,6 @@ struct RegisteredClass {
     DWORD cookie;
     CLSID clsid;
     IClassFactory* factory;  // one reference, released when the class is revoked
-    bool inProcess;          // whether it serves CoCreateInstance in this process
-    bool singleUse;          // serves one creation only
-    bool used;
 };
 
 struct ClassTable {
@@ -59,9 +56,7 @@ IClassFactory* TakeRegisteredFactory(REFCLSID rclsid) {
     ClassTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     for (RegisteredClass& entry : table.registered) {
-        if (entry.inProcess && IsEqualCLSID(entry.clsid, rclsid) &&
-            !(entry.singleUse && entry.used)) {
-            entry.used = true;
+        if (IsEqualCLSID(entry.clsid, rclsid)) {
             entry.factory->AddRef();
             return entry.factory;
         }
@@ -122,21 +117,19 @@ extern "C" HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD 
     return REGDB_E_CLASSNOTREG;
 }
 
-// A class object registered for in-process use serves CoCreateInstance in this process. As on
-// Windows, a multiple-use registration for a local server serves in-process requests too. The
-// suspended registration is not supported (there is no CoResumeClassObjects).
+// A class object registered for in-process, multiple use serves CoCreateInstance in this process,
+// before the stand-in's own classes, as on Windows. The registrations no program makes (for a
+// local server, single use, suspended) are refused with E_INVALIDARG.
 extern "C" HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext,
                                          DWORD flags, LPDWORD lpdwRegister) {
-    if (pUnk == nullptr || lpdwRegister == nullptr || (flags & REGCLS_SUSPENDED) != 0) {
+    if (pUnk == nullptr || lpdwRegister == nullptr || dwClsContext != CLSCTX_INPROC_SERVER ||
+        flags != REGCLS_MULTIPLEUSE) {
         return E_INVALIDARG;
     }
     *lpdwRegister = 0;
     if (!IsThreadInApartment()) {
         return CO_E_NOTINITIALIZED;
     }
-    const bool inProcess =
-        (dwClsContext & CLSCTX_INPROC_SERVER) != 0 ||
-        ((dwClsContext & CLSCTX_LOCAL_SERVER) != 0 && flags == REGCLS_MULTIPLEUSE);
     IClassFactory* factory = nullptr;
     const HRESULT hr = pUnk->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) {
@@ -145,8 +138,7 @@ extern "C" HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD 
     ClassTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     const DWORD cookie = table.nextCookie++;
-    table.registered.push_back(
-        {cookie, rclsid, factory, inProcess, flags == REGCLS_SINGLEUSE, false});
+    table.registered.push_back({cookie, rclsid, factory});
     *lpdwRegister = cookie;
     return S_OK;
 }
@@ -174,12 +166,6 @@ extern "C" HRESULT CoRevokeClassObject(DWORD dwRegister) {
 }
 
 namespace zntr::platform {
-
-ComCreationHook SetComCreationHook(ComCreationHook hook) {
-    std::lock_guard<std::mutex> lock(HookMutex());
-    std::swap(Hook(), hook);
-    return hook;
-}
 
 struct ComCreationFailure::State {
     CLSID clsid;

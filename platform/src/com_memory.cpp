@@ -12,10 +12,6 @@ extern "C" LPVOID CoTaskMemAlloc(SIZE_T cb) {
     return std::malloc(cb == 0 ? 1 : cb);
 }
 
-extern "C" LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
-    return std::realloc(pv, cb == 0 ? 1 : cb);
-}
-
 extern "C" void CoTaskMemFree(LPVOID pv) {
     std::free(pv);
 }
@@ -25,51 +21,28 @@ namespace {
 // The length prefix is a 32-bit byte count just before the first character.
 constexpr size_t kPrefix = sizeof(DWORD);
 
-DWORD* Prefix(BSTR text) {
-    return reinterpret_cast<DWORD*>(reinterpret_cast<BYTE*>(text) - kPrefix);
-}
-
 }  // namespace
 
-// A null text gives a null BSTR; "" gives a zero-length BSTR, which is not null.
+// A null text gives a null BSTR; "" gives a zero-length BSTR, which is not null. The byte count
+// is kept in the four bytes before the first character, and the text is NUL-terminated.
 extern "C" BSTR SysAllocString(const OLECHAR* psz) {
     if (psz == nullptr) {
         return nullptr;
     }
-    return SysAllocStringLen(psz, static_cast<UINT>(std::wcslen(psz)));
-}
-
-// ui characters copied from strIn, or left zero when strIn is null; always NUL-terminated.
-extern "C" BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
-    const size_t bytes = static_cast<size_t>(ui) * sizeof(OLECHAR);
+    const DWORD bytes = static_cast<DWORD>(std::wcslen(psz) * sizeof(OLECHAR));
     BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(kPrefix + bytes + sizeof(OLECHAR)));
     if (block == nullptr) {
         return nullptr;
     }
-    const DWORD byteLength = static_cast<DWORD>(bytes);
-    std::memcpy(block, &byteLength, sizeof(byteLength));
-    BSTR text = reinterpret_cast<BSTR>(block + kPrefix);
-    if (strIn != nullptr) {
-        std::memcpy(text, strIn, bytes);
-    } else {
-        std::memset(text, 0, bytes);
-    }
-    text[ui] = L'\0';
-    return text;
+    std::memcpy(block, &bytes, sizeof(bytes));
+    std::memcpy(block + kPrefix, psz, bytes + sizeof(OLECHAR));
+    return reinterpret_cast<BSTR>(block + kPrefix);
 }
 
 extern "C" void SysFreeString(BSTR bstrString) {
     if (bstrString != nullptr) {
-        CoTaskMemFree(Prefix(bstrString));
+        CoTaskMemFree(reinterpret_cast<BYTE*>(bstrString) - kPrefix);
     }
-}
-
-extern "C" UINT SysStringByteLen(BSTR bstr) {
-    return bstr == nullptr ? 0 : *Prefix(bstr);
-}
-
-extern "C" UINT SysStringLen(BSTR pbstr) {
-    return SysStringByteLen(pbstr) / sizeof(OLECHAR);
 }
 
 // The result is cleared before anything else, so a caller never sees a stale pointer.

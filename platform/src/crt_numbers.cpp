@@ -218,10 +218,6 @@ extern "C" int zntr_crt_atoi(const char* str) {
     return static_cast<int>(ScanDecimal(str, kIntMin, kIntMax));
 }
 
-extern "C" LONG zntr_crt_atol(const char* str) {
-    return static_cast<LONG>(ScanDecimal(str, kLongMin, kLongMax));
-}
-
 extern "C" LONG zntr_crt_strtol(const char* str, char** endptr, int base) {
     if (str == nullptr || base < 0 || base == 1 || base > 36) {
         errno = EINVAL;

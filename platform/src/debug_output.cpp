@@ -6,7 +6,6 @@
 
 #include "standin/control.h"
 #include "standin/debugapi.h"
-#include "standin/stringapiset.h"
 
 namespace zntr::platform {
 namespace {
@@ -48,22 +47,6 @@ bool SetDebugOutputToFile(const std::string& path) {
     return true;
 }
 
-DebugOutputCapture::DebugOutputCapture() {
-    previous_ = SetDebugOutputSink([this](std::string_view text) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.emplace_back(text);
-    });
-}
-
-DebugOutputCapture::~DebugOutputCapture() {
-    SetDebugOutputSink(std::move(previous_));
-}
-
-std::vector<std::string> DebugOutputCapture::Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(messages_, {});
-}
-
 }  // namespace zntr::platform
 
 extern "C" void OutputDebugStringA(LPCSTR lpOutputString) {
@@ -74,18 +57,4 @@ extern "C" void OutputDebugStringA(LPCSTR lpOutputString) {
     if (zntr::platform::Sink()) {
         zntr::platform::Sink()(std::string_view(lpOutputString));
     }
-}
-
-// Windows converts the text to the ANSI code page and passes it on as OutputDebugStringA.
-extern "C" void OutputDebugStringW(LPCWSTR lpOutputString) {
-    if (lpOutputString == nullptr) {
-        return;
-    }
-    int size = WideCharToMultiByte(CP_ACP, 0, lpOutputString, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-        return;
-    }
-    std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, lpOutputString, -1, text.data(), size, nullptr, nullptr);
-    OutputDebugStringA(text.c_str());
 }

@@ -184,12 +184,6 @@ std::string CurrentDeviceDatabasePath() {
                                                           : DefaultDeviceDatabasePath();
 }
 
-void SetDeviceDatabasePath(std::optional<std::string> path) {
-    detail::ProgramSetting& program = detail::Program();
-    std::lock_guard<std::mutex> lock(program.mutex);
-    program.path = std::move(path);
-}
-
 ScopedDeviceDatabase::ScopedDeviceDatabase(std::optional<std::string> path) {
     detail::ProgramSetting& program = detail::Program();
     std::lock_guard<std::mutex> lock(program.mutex);

@@ -1,6 +1,3 @@
-#include <map>
-#include <string>
-
 #include "kernel_object.h"
 #include "standin/errhandlingapi.h"
 #include "standin/handleapi.h"
@@ -29,12 +26,6 @@ class EventObject : public KernelObject {
     bool signalled_;  // guarded by WaitLock()
 };
 
-// Named events: a second CreateEventW with the same name opens the same event.
-std::map<std::wstring, std::weak_ptr<EventObject>>& NamedEvents() {
-    static std::map<std::wstring, std::weak_ptr<EventObject>> events;
-    return events;
-}
-
 std::shared_ptr<EventObject> LookupEvent(HANDLE handle) {
     auto event = std::dynamic_pointer_cast<EventObject>(LookupHandle(handle));
     if (!event) {
@@ -48,28 +39,15 @@ std::shared_ptr<EventObject> LookupEvent(HANDLE handle) {
 
 using namespace zntr::platform::detail;
 
+// Named events, which no program uses, are refused.
 extern "C" HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bManualReset,
                                BOOL bInitialState, LPCWSTR lpName) {
-    std::shared_ptr<EventObject> event;
-    bool existed = false;
-    {
-        std::lock_guard<std::mutex> lock(WaitLock());
-        if (lpName != nullptr) {
-            auto& named = NamedEvents()[lpName];
-            event = named.lock();
-            existed = event != nullptr;
-            if (!existed) {
-                event =
-                    std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE);
-                named = event;
-            }
-        } else {
-            event = std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE);
-        }
+    if (lpName != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
     }
-    HANDLE handle = InsertHandle(event);
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    return InsertHandle(
+        std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE));
 }
 
 extern "C" BOOL SetEvent(HANDLE hEvent) {

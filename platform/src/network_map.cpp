@@ -238,12 +238,8 @@ Counters& NetworkCountersStorage() {
 
 namespace zntr::platform {
 
-bool CheckNetworkMap(std::string_view map, std::string* error) {
-    return detail::ParseNetworkRules(map, true, error).has_value();
-}
-
 bool SetNetworkSettings(const NetworkSettings& settings, std::string* error) {
-    if (!CheckNetworkMap(settings.map, error)) {
+    if (!detail::ParseNetworkRules(settings.map, true, error)) {
         return false;
     }
     detail::ProgramSettings& program = detail::Program();
@@ -252,15 +248,9 @@ bool SetNetworkSettings(const NetworkSettings& settings, std::string* error) {
     return true;
 }
 
-void UseEnvironmentNetworkSettings() {
-    detail::ProgramSettings& program = detail::Program();
-    std::lock_guard<std::mutex> lock(program.mutex);
-    program.settings.reset();
-}
-
 ScopedNetworkSettings::ScopedNetworkSettings(const NetworkSettings& settings) {
     std::string error;
-    if (!CheckNetworkMap(settings.map, &error)) {
+    if (!detail::ParseNetworkRules(settings.map, true, &error)) {
         throw std::invalid_argument("network map: " + error);
     }
     detail::ProgramSettings& program = detail::Program();

@@ -44,14 +44,8 @@ class PortableDeviceKeyCollection final : public ComObject<IPortableDeviceKeyCol
         keys_.clear();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD dwIndex) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (dwIndex >= keys_.size()) {
-            return E_INVALIDARG;
-        }
-        keys_.erase(keys_.begin() + dwIndex);
-        return S_OK;
-    }
+    // No program calls this.
+    ZNTR_COM_NOT_IMPLEMENTED(RemoveAt, const DWORD)
 
   protected:
     bool Answers(REFIID riid) const override {
@@ -97,22 +91,9 @@ class PortableDeviceValuesCollection final : public ComObject<IPortableDeviceVal
         values_.emplace_back(pValues);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Clear() override {
-        std::vector<Microsoft::WRL::ComPtr<IPortableDeviceValues>> removed;
-        std::lock_guard<std::mutex> lock(mutex_);
-        removed.swap(values_);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD dwIndex) override {
-        Microsoft::WRL::ComPtr<IPortableDeviceValues> removed;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (dwIndex >= values_.size()) {
-            return E_INVALIDARG;
-        }
-        removed = std::move(values_[dwIndex]);
-        values_.erase(values_.begin() + dwIndex);
-        return S_OK;
-    }
+    // No program calls these.
+    ZNTR_COM_NOT_IMPLEMENTED(Clear)
+    ZNTR_COM_NOT_IMPLEMENTED(RemoveAt, const DWORD)
 
   protected:
     bool Answers(REFIID riid) const override {

@@ -61,9 +61,25 @@ void WarnAboutFile(const std::string& path, const std::string& reason) {
     }
 }
 
+// The file the next open reads; std::nullopt when the registry is empty.
+std::optional<std::string> RegistryFileInForce() {
+    {
+        RegistryState& state = State();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.choice) {
+            return *state.choice;
+        }
+    }
+    const char* environment = std::getenv("ZNTR_REGISTRY");
+    if (environment == nullptr || *environment == '\0') {
+        return std::nullopt;
+    }
+    return std::string(environment);
+}
+
 // The registry in force now: the file's content, or an empty registry.
 RegistryContent LoadRegistry() {
-    const std::optional<std::string> path = zntr::platform::CurrentRegistryFile();
+    const std::optional<std::string> path = RegistryFileInForce();
     if (!path) {
         return {};
     }
@@ -139,27 +155,6 @@ std::vector<BYTE> AnsiData(const RegistryValue& value) {
 
 namespace zntr::platform {
 
-std::optional<std::string> CurrentRegistryFile() {
-    {
-        detail::RegistryState& state = detail::State();
-        std::lock_guard<std::mutex> lock(state.mutex);
-        if (state.choice) {
-            return *state.choice;
-        }
-    }
-    const char* environment = std::getenv("ZNTR_REGISTRY");
-    if (environment == nullptr || *environment == '\0') {
-        return std::nullopt;
-    }
-    return std::string(environment);
-}
-
-void SetRegistryFile(std::optional<std::string> path) {
-    detail::RegistryState& state = detail::State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.choice = std::move(path);
-}
-
 void UseEnvironmentRegistryFile() {
     detail::RegistryState& state = detail::State();
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -184,12 +179,6 @@ ScopedRegistryFile::~ScopedRegistryFile() {
     } else {
         state.choice.reset();
     }
-}
-
-std::size_t CountOpenRegistryKeys() {
-    detail::RegistryState& state = detail::State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.keys.size();
 }
 
 }  // namespace zntr::platform

@@ -3,18 +3,18 @@
 #pragma once
 
 #include <atomic>
+#include <ctime>
 #include <memory>
 
 #include <pthread.h>
-#include <sys/types.h>
 
 #include "kernel_object.h"
 #include "standin/processthreadsapi.h"
 
 namespace zntr::platform::detail {
 
-// Thrown on a thread of the platform to end it: by ExitThread, and by a termination point once
-// TerminateThread has asked for the thread's end. Only the CreateThread trampoline catches it, so
+// Thrown on a thread of the platform to end it, by a termination point once TerminateThread has
+// asked for the thread's end. Only the CreateThread trampoline catches it, so
 // it never crosses the thread's boundary. It derives from nothing, so no handler for
 // std::exception in the code it unwinds can take it by mistake.
 struct ThreadEnd {
@@ -41,23 +41,23 @@ class ThreadObject : public KernelObject {
 
     // Guarded by WaitLock().
     DWORD terminationExitCode = 0;
-    DWORD suspendCount = 0;
     bool ended = false;
     DWORD exitCode = STILL_ACTIVE;
 
     // For GetThreadTimes, guarded by WaitLock(). The system thread is known once it has started
-    // and stays alive until `ended` is set; from then on its CPU times are the final ones.
+    // and stays alive until `ended` is set; from then on finalCpuTime holds its CPU time.
     ULONGLONG creationTime = 0;  // FILETIME count
     ULONGLONG exitTime = 0;
     bool started = false;
     pthread_t systemThread{};
-    pid_t systemThreadId = 0;
-    ULONGLONG finalKernelTime = 0;  // 100-nanosecond units
-    ULONGLONG finalUserTime = 0;
+    ULONGLONG finalCpuTime = 0;  // 100-nanosecond units
 };
 
-// The calling thread's CPU time in 100-nanosecond units, split as the system accounts it.
-void CallingThreadCpuTimes(ULONGLONG* kernelTime, ULONGLONG* userTime);
+// A CPU clock's reading in 100-nanosecond units.
+inline ULONGLONG FiletimeTicks(const timespec& time) {
+    return static_cast<ULONGLONG>(time.tv_sec) * 10000000 +
+           static_cast<ULONGLONG>(time.tv_nsec) / 100;
+}
 
 // The calling thread's object, or null on a thread the platform did not create (the main thread,
 // std::thread workers of the host and tools), which can never be terminated.

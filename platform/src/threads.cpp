@@ -1,6 +1,6 @@
 // CreateThread and the thread queries. Each thread runs a trampoline that owns a reference to
-// its thread object, catches the platform's private ThreadEnd (ExitThread, TerminateThread) so
-// that it never leaves the thread, and signals the object when the start routine is done.
+// its thread object, catches the platform's private ThreadEnd (TerminateThread) so that it never
+// leaves the thread, and signals the object when the start routine is done.
 #include <atomic>
 #include <system_error>
 #include <thread>
@@ -21,14 +21,11 @@ namespace {
 
 std::atomic<int> gThreadCreationFailures{0};
 
-// Thread IDs are multiples of 4 and never 0, as on Windows; every thread gets one, whether the
-// platform made it or not.
+// Thread IDs are multiples of 4 and never 0, as on Windows.
 DWORD NextThreadId() {
     static std::atomic<DWORD> next{0x400};
     return next.fetch_add(4);
 }
-
-thread_local DWORD tThreadId = 0;
 
 bool ConsumeInjectedFailure(std::atomic<int>& failures) {
     int left = failures.load();
@@ -40,34 +37,30 @@ bool ConsumeInjectedFailure(std::atomic<int>& failures) {
 void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start,
                LPVOID parameter) {
     SetCurrentThreadObject(thread.get());
-    tThreadId = thread->id;
+    {
+        std::lock_guard<std::mutex> lock(WaitLock());
+        thread->systemThread = ::pthread_self();
+        thread->started = true;
+    }
     DWORD exitCode = 0;
     try {
-        {
-            // A thread created suspended waits here for ResumeThread; a termination requested
-            // before it ever ran ends it here, so its start routine never runs.
-            std::unique_lock<std::mutex> lock(WaitLock());
-            thread->systemThread = ::pthread_self();
-            thread->systemThreadId = ::gettid();
-            thread->started = true;
-            WaitUntil(lock, std::nullopt, [&] { return thread->suspendCount == 0; });
-        }
+        // A termination requested before the thread ever ran ends it here, so its start routine
+        // never runs.
+        ThrowIfTerminationRequested();
         exitCode = start(parameter);
     } catch (const ThreadEnd& end) {
         exitCode = end.exitCode;
     }
     SetCurrentThreadObject(nullptr);
-    ULONGLONG kernelTime = 0;
-    ULONGLONG userTime = 0;
-    CallingThreadCpuTimes(&kernelTime, &userTime);
+    timespec cpu{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
     FILETIME exitTime;
     GetSystemTimeAsFileTime(&exitTime);
     // Signalled and notified under the lock: whoever sees the thread ended (and may then let
     // the process exit) does so only after this thread's last touch of the shared wait state.
     std::lock_guard<std::mutex> lock(WaitLock());
     thread->exitCode = exitCode;
-    thread->finalKernelTime = kernelTime;
-    thread->finalUserTime = userTime;
+    thread->finalCpuTime = FiletimeTicks(cpu);
     thread->exitTime =
         (static_cast<ULONGLONG>(exitTime.dwHighDateTime) << 32) | exitTime.dwLowDateTime;
     thread->ended = true;
@@ -96,11 +89,12 @@ using namespace zntr::platform::detail;
 
 // The stack size is left to the C++ runtime (8 MiB on Linux, more than the 1 MiB Windows
 // default), and security attributes mean nothing here. A null start routine is refused with
-// ERROR_INVALID_PARAMETER, where Windows would create a thread that faults at once.
+// ERROR_INVALID_PARAMETER, where Windows would create a thread that faults at once; so is
+// CREATE_SUSPENDED, which no program uses (the stand-in has no ResumeThread).
 extern "C" HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T /*dwStackSize*/,
                                LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                                DWORD dwCreationFlags, LPDWORD lpThreadId) {
-    if (lpStartAddress == nullptr) {
+    if (lpStartAddress == nullptr || (dwCreationFlags & CREATE_SUSPENDED) != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -114,7 +108,6 @@ extern "C" HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZ
         return nullptr;
     }
     auto thread = std::make_shared<ThreadObject>(NextThreadId(), wake);
-    thread->suspendCount = (dwCreationFlags & CREATE_SUSPENDED) != 0 ? 1 : 0;
     FILETIME creationTime;
     GetSystemTimeAsFileTime(&creationTime);
     thread->creationTime =
@@ -135,35 +128,6 @@ extern "C" HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZ
     return handle;
 }
 
-// Returns the previous suspend count, or (DWORD)-1 with the last error.
-extern "C" DWORD ResumeThread(HANDLE hThread) {
-    auto thread = std::dynamic_pointer_cast<ThreadObject>(LookupHandle(hThread));
-    if (!thread) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return static_cast<DWORD>(-1);
-    }
-    DWORD previous = 0;
-    {
-        std::lock_guard<std::mutex> lock(WaitLock());
-        previous = thread->suspendCount;
-        if (thread->suspendCount > 0) {
-            --thread->suspendCount;
-        }
-    }
-    NotifyWaiters();
-    return previous;
-}
-
-// Windows ends the thread without unwinding its stack; here the stack unwinds as it does for
-// TerminateThread, so scoped guards on it release what they hold. On a thread the platform did
-// not create, the thread ends through pthread_exit.
-extern "C" void ExitThread(DWORD dwExitCode) {
-    if (CurrentThreadObject() != nullptr) {
-        throw ThreadEnd{dwExitCode};
-    }
-    ::pthread_exit(nullptr);
-}
-
 extern "C" BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     auto thread = std::dynamic_pointer_cast<ThreadObject>(LookupHandle(hThread));
     if (!thread) {
@@ -173,11 +137,4 @@ extern "C" BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     std::lock_guard<std::mutex> lock(WaitLock());
     *lpExitCode = thread->exitCode;
     return TRUE;
-}
-
-extern "C" DWORD GetCurrentThreadId(void) {
-    if (tThreadId == 0) {
-        tThreadId = NextThreadId();
-    }
-    return tThreadId;
 }

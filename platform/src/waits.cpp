@@ -22,10 +22,11 @@ std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(DWORD millise
 }  // namespace
 
 // Alertable waits behave as plain waits: the stand-in queues no asynchronous procedure calls,
-// so WAIT_IO_COMPLETION never occurs.
+// so WAIT_IO_COMPLETION never occurs. A wait for all the objects at once, which no program makes,
+// is refused with ERROR_INVALID_PARAMETER.
 extern "C" DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
                                           DWORD dwMilliseconds, BOOL /*bAlertable*/) {
-    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) {
+    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr || bWaitAll) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
@@ -46,14 +47,6 @@ extern "C" DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles,
 
     DWORD satisfied = WAIT_TIMEOUT;
     auto ready = [&] {
-        if (bWaitAll) {
-            if (std::all_of(objects.begin(), objects.end(),
-                            [](const auto& object) { return object->IsSignalled(); })) {
-                satisfied = WAIT_OBJECT_0;
-                return true;
-            }
-            return false;
-        }
         for (DWORD i = 0; i < nCount; ++i) {
             if (objects[i]->IsSignalled()) {
                 satisfied = WAIT_OBJECT_0 + i;
@@ -67,14 +60,9 @@ extern "C" DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles,
     if (!WaitUntil(lock, DeadlineAfter(dwMilliseconds), ready)) {
         return WAIT_TIMEOUT;
     }
-    // Only the object that satisfied the wait changes state (all of them for a wait-all).
-    if (bWaitAll) {
-        for (const auto& object : objects) {
-            object->OnWaitSatisfied();
-        }
-    } else {
-        objects[satisfied - WAIT_OBJECT_0]->OnWaitSatisfied();
-    }
+    // Only the object that satisfied the wait changes state: an auto-reset event at a higher
+    // index stays signalled.
+    objects[satisfied - WAIT_OBJECT_0]->OnWaitSatisfied();
     return satisfied;
 }
 
@@ -83,25 +71,16 @@ extern "C" DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, B
     return WaitForMultipleObjectsEx(nCount, lpHandles, bWaitAll, dwMilliseconds, FALSE);
 }
 
-extern "C" DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable) {
-    return WaitForMultipleObjectsEx(1, &hHandle, FALSE, dwMilliseconds, bAlertable);
-}
-
 extern "C" DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     return WaitForMultipleObjectsEx(1, &hHandle, FALSE, dwMilliseconds, FALSE);
 }
 
-extern "C" DWORD SleepEx(DWORD dwMilliseconds, BOOL /*bAlertable*/) {
+extern "C" void Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == 0) {
         // Gives up the rest of the time slice.
         std::this_thread::yield();
-        return 0;
+        return;
     }
     std::unique_lock<std::mutex> lock(WaitLock());
     WaitUntil(lock, DeadlineAfter(dwMilliseconds), [] { return false; });
-    return 0;
-}
-
-extern "C" void Sleep(DWORD dwMilliseconds) {
-    SleepEx(dwMilliseconds, FALSE);
 }

@@ -143,15 +143,15 @@ int send(SOCKET s, const char* buf, int len, int flags) {
 }
 
 // Returns the bytes received, 0 when the peer has closed the connection in order, or
-// SOCKET_ERROR: WSAEWOULDBLOCK on a non-blocking socket with nothing to read. Of the flags only
-// MSG_PEEK (2) is supported. A length of 0 or less is refused with WSAEINVAL.
+// SOCKET_ERROR: WSAEWOULDBLOCK on a non-blocking socket with nothing to read. Flags other than
+// 0 are refused with WSAEOPNOTSUPP (the driver passes none). A length of 0 or less is refused
+// with WSAEINVAL.
 int recv(SOCKET s, char* buf, int len, int flags) {
     auto socket = Enter(s);
     if (!socket) {
         return SOCKET_ERROR;
     }
-    constexpr int kPeek = 2;
-    if ((flags & ~kPeek) != 0) {
+    if (flags != 0) {
         return Fail(WSAEOPNOTSUPP);
     }
     if (len <= 0) {
@@ -161,8 +161,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
         return Fail(WSAEFAULT);
     }
     int error = 0;
-    const long received =
-        BsdReceive(*socket, buf, static_cast<std::size_t>(len), (flags & kPeek) != 0, &error);
+    const long received = BsdReceive(*socket, buf, static_cast<std::size_t>(len), &error);
     return received < 0 ? Fail(error) : static_cast<int>(received);
 }
 
@@ -178,25 +177,7 @@ int ioctlsocket(SOCKET s, long cmd, u_long* argp) {
         socket->nonBlocking.store(*argp != 0);
         return 0;
     }
-    if (cmd == static_cast<long>(FIONREAD)) {
-        int error = 0;
-        const int available = BsdAvailable(*socket, &error);
-        if (available < 0) {
-            return Fail(error);
-        }
-        *argp = static_cast<u_long>(available);
-        return 0;
-    }
     return Fail(WSAEINVAL);
-}
-
-int shutdown(SOCKET s, int how) {
-    auto socket = Enter(s);
-    if (!socket) {
-        return SOCKET_ERROR;
-    }
-    int error = 0;
-    return BsdShutdown(*socket, how, &error) == 0 ? 0 : Fail(error);
 }
 
 // Not a termination point: scoped socket holders call it while a terminated thread unwinds. A

@@ -13,9 +13,6 @@ namespace zntr::platform {
 // result of the creation, S_OK lets the creation go ahead. Calls are serialised.
 using ComCreationHook = std::function<HRESULT(REFCLSID rclsid, REFIID riid)>;
 
-// Installs a hook and returns the one it replaces; an empty hook removes it.
-ComCreationHook SetComCreationHook(ComCreationHook hook);
-
 // While it lives, creations of one class fail with the given status after a number of them
 // have succeeded (0: the next one fails). Every later creation of the class fails too, until the
 // object goes and puts the previous hook back. Creations of other classes go to the previous

@@ -10,6 +10,13 @@
 #include "standin/propidl.h"
 #include "standin/unknwn.h"
 
+// A method of an interface that no program calls: it keeps its slot of the interface's table
+// (the layout is the interface's) and answers E_NOTIMPL.
+#define ZNTR_COM_NOT_IMPLEMENTED(Method, ...)                \
+    HRESULT STDMETHODCALLTYPE Method(__VA_ARGS__) override { \
+        return E_NOTIMPL;                                    \
+    }
+
 namespace zntr::platform {
 
 // Reference counting and QueryInterface for an object whose interfaces form one inheritance

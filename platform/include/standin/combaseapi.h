@@ -51,7 +51,6 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContex
 HRESULT CoRevokeClassObject(DWORD dwRegister);
 
 LPVOID CoTaskMemAlloc(SIZE_T cb);
-LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 void CoTaskMemFree(LPVOID pv);
 
 HRESULT CoCreateGuid(GUID* pguid);

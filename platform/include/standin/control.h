@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zntr::platform {
@@ -26,16 +27,25 @@ void SetDebugOutputToStderr();
 // Appends debugger output to a file; false (and the sink unchanged) when it cannot be opened.
 bool SetDebugOutputToFile(const std::string& path);
 
-// Collects debugger output for as long as it lives, then puts the previous sink back.
+// Collects debugger output for as long as it lives, then puts the previous sink back. Header
+// only, so that it serves the Windows build's sink too.
 class DebugOutputCapture {
   public:
-    DebugOutputCapture();
-    ~DebugOutputCapture();
+    DebugOutputCapture() {
+        previous_ = SetDebugOutputSink([this](std::string_view text) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            messages_.emplace_back(text);
+        });
+    }
+    ~DebugOutputCapture() { SetDebugOutputSink(std::move(previous_)); }
     DebugOutputCapture(const DebugOutputCapture&) = delete;
     DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
 
     // The messages written since the last call, in order.
-    std::vector<std::string> Take();
+    std::vector<std::string> Take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(messages_, {});
+    }
 
   private:
     std::mutex mutex_;

@@ -16,6 +16,5 @@ double _wtof(const wchar_t* str);
 LONG _wtol(const wchar_t* str);
 int _wtoi(const wchar_t* str);
 int zntr_crt_atoi(const char* str);
-LONG zntr_crt_atol(const char* str);
 LONG zntr_crt_strtol(const char* str, char** endptr, int base);
 }

@@ -6,5 +6,4 @@
 
 extern "C" {
 void OutputDebugStringA(LPCSTR lpOutputString);
-void OutputDebugStringW(LPCWSTR lpOutputString);
 }

@@ -24,10 +24,6 @@ std::string CurrentDeviceDatabasePath();
 // The device information sets made and not yet destroyed, for tests that prove none is left.
 std::size_t CountDeviceInfoSets();
 
-// Sets the database path for the whole program; std::nullopt goes back to ZNTR_DEVICE_DB and
-// the default.
-void SetDeviceDatabasePath(std::optional<std::string> path);
-
 // Sets the database path for as long as it lives, then puts back what was in force (for tests
 // and the host). std::nullopt goes back to ZNTR_DEVICE_DB and the default.
 class ScopedDeviceDatabase {

@@ -1,7 +1,7 @@
 // Classic event tracing, the provider's side: registering a control GUID with a callback through
 // which a trace controller enables and disables the provider, and reading what the controller
-// asked for. The stand-in keeps the registrations and lets a controller in the same process (the
-// framework host, through trace_control.h) enable and disable them; no events are logged.
+// asked for. The stand-in keeps the registrations and lets a controller in the same process (a
+// test, through trace_control.h) enable and disable them; no events are logged.
 #pragma once
 
 #include "standin/windef.h"

@@ -22,7 +22,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace zntr::platform {
 
@@ -31,13 +30,9 @@ struct NetworkSettings {
     bool allowLan = false;
 };
 
-// Whether a map text parses; the reason of the first bad entry goes to *error.
-bool CheckNetworkMap(std::string_view map, std::string* error = nullptr);
-
-// Replaces the environment's settings until UseEnvironmentNetworkSettings(); false (and nothing
-// changed) when the map does not parse.
+// Replaces the environment's settings for the rest of the program; false (and nothing changed)
+// when the map does not parse, with the reason of the first bad entry in *error.
 bool SetNetworkSettings(const NetworkSettings& settings, std::string* error = nullptr);
-void UseEnvironmentNetworkSettings();
 
 // Sets the settings for as long as it lives, then puts back what was in force (for tests).
 // Throws std::invalid_argument when the map does not parse.

@@ -6,18 +6,22 @@
 // Behaviour kept from Windows:
 //  - IPortableDeviceValues holds each key once. Every Set* adds the key or replaces its value in
 //    place (the key keeps its position); GetAt walks the keys in the order they were added.
-//  - GetValue and the typed getters of a key that is not held fail with
-//    HRESULT_FROM_WIN32(ERROR_NOT_FOUND); a typed getter of a value of another type fails with
-//    DISP_E_TYPEMISMATCH. Values handed out are copies that the caller clears or frees.
+//  - GetValue of a key that is not held fails with HRESULT_FROM_WIN32(ERROR_NOT_FOUND). Values
+//    handed out are copies that the caller clears.
 //  - GetAt with an index past the end fails with E_INVALIDARG; its out-parameters are optional.
 //  - IPortableDeviceKeyCollection keeps keys in the order added, duplicates included.
 //  - IPortableDeviceValuesCollection holds references to the values objects added, not copies.
+// The stand-in implements the methods that programs call (the values' GetCount, GetAt, SetValue,
+// GetValue, Clear and the string, unsigned, error and GUID setters; the collections' GetCount,
+// GetAt, Add, and the key collection's Clear); every other method answers E_NOTIMPL.
 #pragma once
 
 #include "standin/propidl.h"
 #include "standin/propkeydef.h"
-#include "standin/propsys.h"
 #include "standin/unknwn.h"
+
+// The property system's store, which two methods of IPortableDeviceValues name.
+struct IPropertyStore;
 
 // {0C15D503-D017-47CE-9016-7B3F978721CC}
 inline constexpr CLSID CLSID_PortableDeviceValues = {

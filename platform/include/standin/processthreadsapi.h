@@ -15,6 +15,8 @@
 typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 
+// Refused by the stand-in's CreateThread (ERROR_INVALID_PARAMETER): no program creates a thread
+// suspended.
 #define CREATE_SUSPENDED 0x00000004u
 #define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
 // GetExitCodeThread's answer while the thread runs (STATUS_PENDING).
@@ -24,14 +26,11 @@ extern "C" {
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                     DWORD dwCreationFlags, LPDWORD lpThreadId);
-DWORD ResumeThread(HANDLE hThread);
 BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode);
-[[noreturn]] void ExitThread(DWORD dwExitCode);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
-DWORD GetCurrentThreadId(void);
 // Creation and exit times as FILETIMEs (UTC), and the CPU time the thread has used in kernel
 // and in user mode, in 100-nanosecond units. The exit time means nothing while the thread runs
-// (here it is 0).
+// (here it is 0). The stand-in reports all CPU time as user time (kernel time 0).
 BOOL GetThreadTimes(HANDLE hThread, LPFILETIME lpCreationTime, LPFILETIME lpExitTime,
                     LPFILETIME lpKernelTime, LPFILETIME lpUserTime);
 }

@@ -1,19 +1,15 @@
 // PROPVARIANT: a tagged value as the Windows property system lays it out (the type in the first
 // two bytes, three reserved words, the value at offset 8; 24 bytes on a 64-bit target).
 //
-// Ownership is Windows': strings (VT_LPSTR, VT_LPWSTR), the GUID of VT_CLSID, blobs and vector
-// elements are allocated with CoTaskMemAlloc, counted strings with SysAllocString, interfaces
-// hold a reference; PropVariantClear frees what the value owns and leaves VT_EMPTY behind.
+// Ownership is Windows': strings (VT_LPWSTR), the GUID of VT_CLSID and the elements of a byte
+// vector are allocated with CoTaskMemAlloc; PropVariantClear frees what the value owns and
+// leaves VT_EMPTY behind.
 //
-// The stand-in knows the scalar types, the string types, VT_CLSID, VT_FILETIME, VT_BLOB,
-// VT_UNKNOWN and VT_DISPATCH (both hold a reference, reached through punkVal) and vectors of
-// scalars, strings, GUIDs and FILETIMEs. Other types (VT_CY, VT_DATE, VT_DECIMAL, by-reference
-// values, vectors of PROPVARIANT) are refused as an unknown type is on Windows; so are arrays
-// (VT_ARRAY), which Windows destroys with SafeArrayDestroy and the stand-in, which has no
-// SAFEARRAY, cannot.
+// The stand-in knows the types the programs use: the scalar types, VT_LPWSTR, VT_CLSID,
+// VT_FILETIME and VT_VECTOR | VT_UI1. Any other type is refused as Windows refuses a type it does
+// not know (Windows knows more: interfaces, counted strings, blobs, other vectors, arrays).
 #pragma once
 
-#include "standin/oleauto.h"
 #include "standin/timeapi.h"
 #include "standin/unknwn.h"
 #include "standin/windef.h"
@@ -62,35 +58,11 @@ enum VARENUM {
     VT_TYPEMASK = 0x0FFF,
 };
 
-typedef struct tagBLOB {
-    ULONG cbSize;
-    BYTE* pBlobData;
-} BLOB;
-
-// Counted arrays of VT_VECTOR values: cElems elements at pElems.
-#define ZNTR_COUNTED_ARRAY(Name, Element) \
-    typedef struct tag##Name {            \
-        ULONG cElems;                     \
-        Element* pElems;                  \
-    } Name
-ZNTR_COUNTED_ARRAY(CAC, CHAR);
-ZNTR_COUNTED_ARRAY(CAUB, UCHAR);
-ZNTR_COUNTED_ARRAY(CAI, SHORT);
-ZNTR_COUNTED_ARRAY(CAUI, USHORT);
-ZNTR_COUNTED_ARRAY(CAL, LONG);
-ZNTR_COUNTED_ARRAY(CAUL, ULONG);
-ZNTR_COUNTED_ARRAY(CAH, LARGE_INTEGER);
-ZNTR_COUNTED_ARRAY(CAUH, ULARGE_INTEGER);
-ZNTR_COUNTED_ARRAY(CAFLT, FLOAT);
-ZNTR_COUNTED_ARRAY(CADBL, DOUBLE);
-ZNTR_COUNTED_ARRAY(CABOOL, VARIANT_BOOL);
-ZNTR_COUNTED_ARRAY(CASCODE, SCODE);
-ZNTR_COUNTED_ARRAY(CAFILETIME, FILETIME);
-ZNTR_COUNTED_ARRAY(CACLSID, CLSID);
-ZNTR_COUNTED_ARRAY(CALPSTR, LPSTR);
-ZNTR_COUNTED_ARRAY(CALPWSTR, LPWSTR);
-ZNTR_COUNTED_ARRAY(CABSTR, BSTR);
-#undef ZNTR_COUNTED_ARRAY
+// The counted array of a VT_VECTOR | VT_UI1 value: cElems bytes at pElems.
+typedef struct tagCAUB {
+    ULONG cElems;
+    UCHAR* pElems;
+} CAUB;
 
 typedef struct tagPROPVARIANT {
     VARTYPE vt;
@@ -114,28 +86,8 @@ typedef struct tagPROPVARIANT {
         SCODE scode;
         FILETIME filetime;
         CLSID* puuid;
-        BLOB blob;
-        BSTR bstrVal;
-        LPSTR pszVal;
         LPWSTR pwszVal;
-        IUnknown* punkVal;
-        CAC cac;
         CAUB caub;
-        CAI cai;
-        CAUI caui;
-        CAL cal;
-        CAUL caul;
-        CAH cah;
-        CAUH cauh;
-        CAFLT caflt;
-        CADBL cadbl;
-        CABOOL cabool;
-        CASCODE cascode;
-        CAFILETIME cafiletime;
-        CACLSID cauuid;
-        CALPSTR calpstr;
-        CALPWSTR calpwstr;
-        CABSTR cabstr;
     };
 } PROPVARIANT;
 typedef PROPVARIANT* LPPROPVARIANT;

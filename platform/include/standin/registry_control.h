@@ -13,22 +13,16 @@
 // ";" comment lines.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace zntr::platform {
 
-// The file the next open would read; std::nullopt when the registry is empty.
-std::optional<std::string> CurrentRegistryFile();
-
-// Sets the program's choice, which overrides ZNTR_REGISTRY: a file, or std::nullopt for an
-// empty registry.
-void SetRegistryFile(std::optional<std::string> path);
 // Goes back to ZNTR_REGISTRY.
 void UseEnvironmentRegistryFile();
 
-// Sets the program's choice for as long as it lives, then puts back what was in force.
+// Sets the program's choice, which overrides ZNTR_REGISTRY (a file, or std::nullopt for an empty
+// registry), for as long as it lives, then puts back what was in force.
 class ScopedRegistryFile {
   public:
     explicit ScopedRegistryFile(std::optional<std::string> path);
@@ -40,8 +34,5 @@ class ScopedRegistryFile {
     bool hadChoice_ = false;
     std::optional<std::string> previous_;
 };
-
-// Keys opened and not yet closed, for tests that prove none is left open.
-std::size_t CountOpenRegistryKeys();
 
 }  // namespace zntr::platform

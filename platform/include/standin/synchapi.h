@@ -2,7 +2,9 @@
 // again and leaves once per enter), with no fairness among waiters. Events are manual-reset
 // (stay signalled until reset, release every waiter) or auto-reset (release exactly one waiter,
 // then reset); setting a signalled event changes nothing. A wait for several objects returns the
-// lowest index among the signalled ones and changes only that object's state.
+// lowest index among the signalled ones and changes only that object's state. What no program
+// uses is left out: named events and waits for all objects are refused with
+// ERROR_INVALID_PARAMETER.
 #pragma once
 
 #include "standin/windef.h"
@@ -41,11 +43,9 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable);
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
                              DWORD dwMilliseconds);
 DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
                                DWORD dwMilliseconds, BOOL bAlertable);
 void Sleep(DWORD dwMilliseconds);
-DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
 }

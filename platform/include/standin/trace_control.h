@@ -1,6 +1,6 @@
-// The controller's side of event tracing, with no Windows counterpart: the framework host (and
-// tests) enable and disable a registered control GUID as a trace session would. Driver code never
-// uses this.
+// The controller's side of event tracing, with no Windows counterpart: a test enables and
+// disables a registered control GUID as a trace session would, to drive a provider's control
+// callback. Driver code never uses this.
 #pragma once
 
 #include <vector>

@@ -123,14 +123,8 @@ typedef struct sockaddr_in {
     CHAR sin_zero[8];
 } SOCKADDR_IN, *PSOCKADDR_IN, *LPSOCKADDR_IN;
 
-// ioctlsocket commands: FIONBIO switches non-blocking mode (argument non-zero) and back;
-// FIONREAD reports the bytes that a receive would return at once.
-#define FIONREAD 0x4004667Fu
+// The one ioctlsocket command: FIONBIO switches non-blocking mode (argument non-zero) and back.
 #define FIONBIO 0x8004667Eu
-
-#define SD_RECEIVE 0
-#define SD_SEND 1
-#define SD_BOTH 2
 
 extern "C" {
 int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
@@ -147,7 +141,6 @@ int connect(SOCKET s, const sockaddr* name, int namelen);
 int send(SOCKET s, const char* buf, int len, int flags);
 int recv(SOCKET s, char* buf, int len, int flags);
 int ioctlsocket(SOCKET s, long cmd, u_long* argp);
-int shutdown(SOCKET s, int how);
 int closesocket(SOCKET s);
 ULONG inet_addr(const char* cp);
 

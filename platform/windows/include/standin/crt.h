@@ -8,5 +8,4 @@
 #include "driver_platform.h"
 
 #define zntr_crt_atoi atoi
-#define zntr_crt_atol atol
 #define zntr_crt_strtol strtol

@@ -1,4 +1,0 @@
-// Windows build: the SDK declares what the stand-in's propsys.h does (see driver_platform.h).
-#pragma once
-
-#include "driver_platform.h"
