@@ -1,46 +1,55 @@
-// The class extension under several threads at once, as the framework's parallel dispatch and
-// the driver's event thread use it: whatever the interleaving, every request is completed
-// exactly once and the driver's counts go back to zero.
+// The class extension under several threads at once, as the framework's parallel dispatch and the
+// driver's event thread use it (run under the thread sanitizer too): whatever the interleaving,
+// every request is completed exactly once, the driver's counts come back to zero, and a cleanup
+// or an Uninitialize that comes while a driver call runs waits for it and undoes it.
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <future>
 #include <thread>
 
-#include "class_extension_test_support.h"
+#include "class_extension_session.h"
+#include "sensor_message.h"
 
 namespace zntr::test {
 namespace {
 
-using ConcurrencyTest = ClassExtensionTest;
+namespace message = zntr::sensor_message;
+using message::Command;
+using Microsoft::WRL::ComPtr;
 
-TEST_F(ConcurrencyTest, ClientsComingAndGoingWhileEventsArePostedLeaveNothingBehind) {
-    constexpr int kClients = 4;
-    constexpr int kRounds = 40;
+std::vector<std::uint8_t> Request(Command command, std::wstring sensor = kFakeSensorId) {
+    return message::EncodeRequest(message::Request{command, std::move(sensor), {}, {}});
+}
+
+TEST(ClassExtensionConcurrency, ClientsComingAndGoingWhileEventsArePostedLeaveNothingBehind) {
+    ClassExtensionSession session;
     std::atomic<bool> stop{false};
     std::thread poster([&] {
         for (int i = 0; !stop; ++i) {
-            PostData(i);
-            PostState(i % 2 == 0 ? SENSOR_STATE_READY : SENSOR_STATE_INITIALIZING);
+            session.PostData(i);
+            session.PostState(i % 2 == 0 ? SENSOR_STATE_READY : SENSOR_STATE_INITIALIZING);
         }
     });
-
     std::mutex sentMutex;
-    std::vector<ComPtr<FakeRequest>> sent;
+    std::vector<std::shared_ptr<SentRequest>> sent;
     std::vector<std::thread> clients;
-    for (int c = 0; c < kClients; ++c) {
+    for (int c = 0; c < 4; ++c) {
         clients.emplace_back([&, c] {
-            for (int round = 0; round < kRounds; ++round) {
-                ComPtr<FakeFile> file = FakeFile::Make();
-                std::vector<ComPtr<FakeRequest>> mine;
-                mine.push_back(Send(file.Get(), Named(Command::kConnect)));
-                mine.push_back(Send(file.Get(), Named(Command::kSubscribe)));
-                mine.push_back(Wait(file.Get()));
-                mine.push_back(Wait(file.Get()));
-                mine.back()->WaitCompleted(std::chrono::milliseconds(2));
+            for (int round = 0; round < 40; ++round) {
+                const auto file = session.NewFile("c" + std::to_string(c));
+                std::vector<std::shared_ptr<SentRequest>> mine;
+                for (const Command command :
+                     {Command::kConnect, Command::kSubscribe, Command::kGetProperties,
+                      Command::kWaitForEvent, Command::kWaitForEvent}) {
+                    mine.push_back(session.Send(file.Get(), Request(command)));
+                }
                 // A third of the clients just go away; the rest leave properly first.
                 if ((round + c) % 3 != 0) {
-                    mine.push_back(Send(file.Get(), Named(Command::kUnsubscribe)));
-                    mine.push_back(Send(file.Get(), Named(Command::kDisconnect)));
+                    mine.push_back(session.Send(file.Get(), Request(Command::kUnsubscribe)));
+                    mine.push_back(session.Send(file.Get(), Request(Command::kDisconnect)));
                 }
-                extension_->CleanupFile(file.Get());
+                session.Extension().CleanupFile(file.Get());
                 std::lock_guard<std::mutex> lock(sentMutex);
                 sent.insert(sent.end(), mine.begin(), mine.end());
             }
@@ -51,64 +60,48 @@ TEST_F(ConcurrencyTest, ClientsComingAndGoingWhileEventsArePostedLeaveNothingBeh
     }
     stop = true;
     poster.join();
-
-    EXPECT_EQ(driver_->Clients(), 0);
-    EXPECT_EQ(driver_->Subscribers(), 0);
-    for (const ComPtr<FakeRequest>& request : sent) {
-        EXPECT_EQ(request->Completions(), 1);
+    EXPECT_EQ(session.Driver().Clients(), 0);
+    EXPECT_EQ(session.Driver().Subscribers(), 0);
+    for (const auto& request : sent) {
+        EXPECT_TRUE(request->Completed());
     }
+    EXPECT_TRUE(session.HostErrors().empty()) << "a request completed twice";
 }
 
-// A cleanup that comes while the file's connect is still inside the driver waits for it and
-// then undoes it.
-TEST_F(ConcurrencyTest, ACleanupDuringAConnectUndoesTheConnection) {
-    std::promise<void> entered;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    driver_->duringConnect = [&] {
-        entered.set_value();
-        released.wait();
-    };
-    ComPtr<FakeFile> file = FakeFile::Make();
-    std::future<ComPtr<FakeRequest>> connect =
-        std::async(std::launch::async, [&] { return Send(file.Get(), Named(Command::kConnect)); });
-    entered.get_future().wait();
-    std::future<HRESULT> cleanup =
-        std::async(std::launch::async, [&] { return extension_->CleanupFile(file.Get()); });
-    // The cleanup is now waiting for the connect (or about to); either way it must undo it.
-    EXPECT_EQ(cleanup.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-    release.set_value();
-    EXPECT_EQ(AnswerOf(connect.get()).status, S_OK);
-    EXPECT_EQ(cleanup.get(), S_OK);
-    driver_->duringConnect = nullptr;
-    EXPECT_EQ(driver_->Clients(), 0);
-}
-
-// Uninitialize waits for the driver calls under way and lets none start after it returns.
-TEST_F(ConcurrencyTest, UninitializeWaitsForCallsUnderWay) {
-    std::promise<void> entered;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    driver_->duringConnect = [&] {
-        entered.set_value();
-        released.wait();
-    };
-    ComPtr<FakeFile> file = FakeFile::Make();
-    std::future<ComPtr<FakeRequest>> connect =
-        std::async(std::launch::async, [&] { return Send(file.Get(), Named(Command::kConnect)); });
-    entered.get_future().wait();
-    std::future<HRESULT> uninitialize =
-        std::async(std::launch::async, [&] { return extension_->Uninitialize(); });
-    EXPECT_EQ(uninitialize.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-    release.set_value();
-    EXPECT_EQ(uninitialize.get(), S_OK);
-    connect.get();
-    driver_->duringConnect = nullptr;
-    // The connection that was under way was undone before the driver was let go.
-    EXPECT_EQ(driver_->Clients(), 0);
-    driver_->ForgetCalls();
-    EXPECT_EQ(Exchange(file.Get(), Command::kConnect), message::kStatusNotReady);
-    EXPECT_TRUE(driver_->Calls().empty());
+// A cleanup, and then an Uninitialize, each arriving while a connect is inside the driver: each
+// waits for the connect and takes the connection back, so the driver is left with no client.
+TEST(ClassExtensionConcurrency, ACleanupOrUninitializeDuringAConnectUndoesIt) {
+    ClassExtensionSession session;
+    CallRecorder& calls = session.Driver().calls;
+    for (const bool uninitialize : {false, true}) {
+        SCOPED_TRACE(uninitialize ? "Uninitialize" : "CleanupFile");
+        const auto file = session.NewFile("a");
+        calls.CloseGate("OnClientConnect");
+        auto connect = std::async(std::launch::async, [&] {
+            return session.Send(file.Get(), Request(Command::kConnect));
+        });
+        ASSERT_TRUE(calls.WaitForCalls("OnClientConnect", uninitialize ? 2 : 1));
+        auto undo = std::async(std::launch::async, [&] {
+            return uninitialize ? session.Extension().Uninitialize()
+                                : session.Extension().CleanupFile(file.Get());
+        });
+        calls.OpenGate("OnClientConnect");
+        const auto connected = connect.get();
+        EXPECT_EQ(undo.get(), S_OK);
+        ASSERT_TRUE(connected->Completed());
+        message::Answer answer;
+        ASSERT_EQ(message::DecodeAnswer(connected->Data(), &answer), S_OK);
+        EXPECT_EQ(answer.status, S_OK);
+        EXPECT_EQ(session.Driver().Clients(), 0);
+        EXPECT_EQ(calls.Count("OnClientDisconnect"), uninitialize ? 2u : 1u);
+    }
+    // Nothing reaches the driver once it is let go.
+    const std::size_t before = calls.Calls().size();
+    const auto late = session.Send(session.NewFile("b").Get(), Request(Command::kConnect));
+    EXPECT_EQ(calls.Calls().size(), before);
+    message::Answer answer;
+    ASSERT_EQ(message::DecodeAnswer(late->Data(), &answer), S_OK);
+    EXPECT_EQ(answer.status, message::kStatusNotReady);
 }
 
 }  // namespace
