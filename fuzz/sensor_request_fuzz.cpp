@@ -3,13 +3,13 @@
 // byte). Seeds: tests/data/wire/sensor.
 //
 // The whole input is decoded as a request and as an answer: what decodes must encode to the very
-// same bytes (one encoding per message). Then each message is a device I/O control request of
-// one of two client files, as the framework hands it to a class extension initialised with a fake
-// sensor driver (the real framework objects around it): message i comes from file i % 2, through
-// the read-only control code when i % 3 is 2 (else read-write), with an output buffer of 4096, 16,
-// 64 or no bytes by i % 4; a state change and a data event are posted after each. A local client
-// is a trust boundary: a malformed or hostile message gets an error, never a crash, a hang or a
-// leak.
+// same bytes (one encoding per message), and no message cut from it may decode. Then each message
+// is a device I/O control request of one of two client files, as the framework hands it to a class
+// extension initialised with a fake sensor driver (the real framework objects around it): message i
+// comes from file i % 2, through the read-only control code when i % 3 is 2 (else read-write), with
+// an output buffer of 4096, 16, 64 or no bytes by i % 4; a state change and a data event are posted
+// after each. A local client is a trust boundary: a malformed or hostile message gets an error,
+// never a crash, a hang or a leak.
 //
 // Beyond that, it checks:
 // - only a wait for an event stays pending; a successful completion carries an answer that
@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "class_extension_session.h"
+#include "fake_sensor_driver.h"
 #include "fuzz_check.h"
 #include "sensor_message.h"
 
@@ -34,41 +34,33 @@ namespace {
 namespace message = zntr::sensor_message;
 using Bytes = std::span<const std::uint8_t>;
 
-void CheckCanonical(Bytes input) {
-    message::Request request;
-    if (message::DecodeRequest(input, &request) == S_OK) {
-        const auto again = message::EncodeRequest(request);
-        FUZZ_CHECK(std::equal(again.begin(), again.end(), input.begin(), input.end()),
-                   "a request encodes to itself");
+// What decodes encodes to the very same bytes (one encoding per message), and no shorter
+// message, cut from it, decodes (checked for inputs of up to 1 KiB).
+template <typename Decoded, typename Encode>
+void CheckDecoding(Bytes input, HRESULT (*decode)(Bytes, Decoded*), Encode encode) {
+    Decoded decoded;
+    if (decode(input, &decoded) != S_OK) {
+        return;
     }
-    message::Answer answer;
-    if (message::DecodeAnswer(input, &answer) == S_OK) {
-        const auto again =
-            answer.status == message::kStatusBufferTooSmall
-                ? message::EncodeBufferTooSmall(answer.command, answer.neededBodyBytes)
-                : message::EncodeAnswer(answer);
-        FUZZ_CHECK(std::equal(again.begin(), again.end(), input.begin(), input.end()),
-                   "an answer encodes to itself");
+    const std::vector<std::uint8_t> again = encode(decoded);
+    FUZZ_CHECK(std::equal(again.begin(), again.end(), input.begin(), input.end()),
+               "a message encodes to itself");
+    for (std::size_t length = 0; input.size() <= 1024 && length < input.size(); ++length) {
+        FUZZ_CHECK(FAILED(decode(input.first(length), &decoded)), "no cut message decodes");
     }
-}
-
-bool IsWait(Bytes bytes) {
-    message::Request request;
-    return message::DecodeRequest(bytes, &request) == S_OK &&
-           request.command == message::Command::kWaitForEvent;
 }
 
 void CheckCompletion(const zntr::test::SentRequest& sent, Bytes bytes) {
-    if (!sent.Completed()) {
-        FUZZ_CHECK(IsWait(bytes), "only a wait stays pending");
-        return;
+    const auto result = sent.Result();
+    if (!result) {
+        message::Request request;
+        FUZZ_CHECK(message::DecodeRequest(bytes, &request) == S_OK &&
+                       request.command == message::Command::kWaitForEvent,
+                   "only a wait stays pending");
+    } else if (SUCCEEDED(result->status)) {
+        message::Answer answer;
+        FUZZ_CHECK(message::DecodeAnswer(result->data, &answer) == S_OK, "an answer decodes");
     }
-    const std::vector<std::uint8_t> answer = sent.Data();
-    if (FAILED(sent.Status())) {
-        return;
-    }
-    message::Answer decoded;
-    FUZZ_CHECK(message::DecodeAnswer(answer, &decoded) == S_OK, "an answer decodes");
 }
 
 }  // namespace
@@ -80,7 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     FUZZ_CHECK(once, "COM initialised");
     const Bytes input(data, size);
-    CheckCanonical(input);
+    CheckDecoding(input, message::DecodeRequest, message::EncodeRequest);
+    CheckDecoding(input, message::DecodeAnswer, [](const message::Answer& answer) {
+        return answer.status == message::kStatusBufferTooSmall
+                   ? message::EncodeBufferTooSmall(answer.command, answer.neededBodyBytes)
+                   : message::EncodeAnswer(answer);
+    });
 
     std::vector<Bytes> messages;
     const std::string_view text(reinterpret_cast<const char*>(data), size);

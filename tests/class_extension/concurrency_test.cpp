@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "class_extension_session.h"
+#include "fake_sensor_driver.h"
 #include "sensor_message.h"
 
 namespace zntr::test {
@@ -90,7 +90,7 @@ TEST(ClassExtensionConcurrency, ACleanupOrUninitializeDuringAConnectUndoesIt) {
         EXPECT_EQ(undo.get(), S_OK);
         ASSERT_TRUE(connected->Completed());
         message::Answer answer;
-        ASSERT_EQ(message::DecodeAnswer(connected->Data(), &answer), S_OK);
+        ASSERT_EQ(message::DecodeAnswer(connected->Result()->data, &answer), S_OK);
         EXPECT_EQ(answer.status, S_OK);
         EXPECT_EQ(session.Driver().Clients(), 0);
         EXPECT_EQ(calls.Count("OnClientDisconnect"), uninitialize ? 2u : 1u);
@@ -100,7 +100,7 @@ TEST(ClassExtensionConcurrency, ACleanupOrUninitializeDuringAConnectUndoesIt) {
     const auto late = session.Send(session.NewFile("b").Get(), Request(Command::kConnect));
     EXPECT_EQ(calls.Calls().size(), before);
     message::Answer answer;
-    ASSERT_EQ(message::DecodeAnswer(late->Data(), &answer), S_OK);
+    ASSERT_EQ(message::DecodeAnswer(late->Result()->data, &answer), S_OK);
     EXPECT_EQ(answer.status, message::kStatusNotReady);
 }
 

@@ -1,64 +1,131 @@
-// A sensor driver of the tests' own (ISensorDriver) behind the class extension, on CallRecorder:
-// each callback is recorded as "Method(file,sensor)" (the file by the name the test gave it, "-"
-// for none), may be held at a gate, and returns the answer set for its method when that is a
-// failure. It reports one sensor, kFakeSensorId, whose properties are its object ID, a friendly
-// name and its state, whose data fields are a latitude and a satellite count of a type the
-// sensor messages do not carry (VT_I2), and whose events are data updated and state changed; a
-// set answers the values it was given, as the driver received them. It counts clients and
-// subscribers as the real sensor does: a disconnect or unsubscribe with none left is
-// E_UNEXPECTED.
+// The class extension's doubles. FakeSensorDriver is a sensor driver of the tests' own
+// (ISensorDriver) on CallRecorder: each callback is recorded as "Method(file,sensor)" (the file by
+// the name the test gave it, "-" for none), may be held at a gate, and returns the answer set for
+// its method when that is a failure. It reports one sensor, kFakeSensorId: properties its object
+// ID, a friendly name and its state; data fields a latitude, and a satellite count of a type the
+// sensor messages do not carry (VT_I2) in every answer; events data updated and state changed. A
+// set answers the values as the driver received them. (Its collections are made with the class
+// extension's own portable_values.h, which the raw set-properties row shows crosses both ways.) It
+// counts clients and subscribers as the real sensor does (a disconnect or unsubscribe with none
+// left is E_UNEXPECTED).
+//
+// ClassExtensionSession runs the real class extension with it in process, as the framework host
+// does: on the real framework objects of host/framework (a device whose state stays in memory, its
+// files, and device I/O control requests made as the host's server makes them), the requests
+// handed to ProcessIoControl as the driver's queue hands the sensor messages over. The thread that
+// makes a session is in COM's multithreaded apartment while it lives; the host's error reports (a
+// request completed twice, for one) are kept for the test.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
-#include <mutex>
-#include <string>
+#include <optional>
+#include <span>
 
 #include "call_recorder.h"
-#include "standin/com_helpers.h"
-#include "standin/sensorsclassextension.h"
+#include "framework_device.h"
+#include "framework_request.h"
+#include "host_report.h"
+#include "portable_values.h"
+#include "sensor_class_extension.h"
+#include "standin/portabledevice.h"
 
 namespace zntr::test {
 
+using Microsoft::WRL::ComPtr;
+
 inline constexpr wchar_t kFakeSensorId[] = L"FakeSensor";
+
+// A new Portable Devices collection of the platform (whose calls do not fail here).
+template <typename Interface>
+ComPtr<Interface> New(REFCLSID clsid, REFIID iid) {
+    ComPtr<Interface> collection;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                     reinterpret_cast<void**>(collection.GetAddressOf()));
+    return collection;
+}
 
 class FakeSensorDriver final : public zntr::platform::ComObject<ISensorDriver> {
   public:
-    FakeSensorDriver() = default;
-
     CallRecorder calls;
-    // Set before the first query: what the friendly name and the latitude answer.
-    std::wstring friendlyName = L"Fake GPS";
-    double latitude = 47.5;
+    std::wstring friendlyName = L"Fake GPS";  // set before the first query
 
-    // The name calls give the file.
-    void Name(IWDFFile* file, const std::string& name);
+    void Name(IWDFFile* file, const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        names_[file] = name;
+    }
     int Clients() const { return clients_; }
     int Subscribers() const { return subscribers_; }
 
     HRESULT STDMETHODCALLTYPE
-    OnGetSupportedSensorObjects(IPortableDeviceValuesCollection** ppCollection) override;
+    OnGetSupportedSensorObjects(IPortableDeviceValuesCollection** objects) override {
+        *objects = New<IPortableDeviceValuesCollection>(CLSID_PortableDeviceValuesCollection,
+                                                        IID_IPortableDeviceValuesCollection)
+                       .Detach();
+        ComPtr<IPortableDeviceValues> object;
+        zntr::host::MakeValues(Properties(), object.GetAddressOf());
+        (*objects)->Add(object.Get());
+        return Record("OnGetSupportedSensorObjects", nullptr, L"");
+    }
     HRESULT STDMETHODCALLTYPE
-    OnGetSupportedProperties(LPWSTR pwszObjectID, IPortableDeviceKeyCollection** ppKeys) override;
+    OnGetSupportedProperties(LPWSTR id, IPortableDeviceKeyCollection** keys) override {
+        zntr::host::MakeKeyCollection(
+            {WPD_OBJECT_ID, SENSOR_PROPERTY_FRIENDLY_NAME, SENSOR_PROPERTY_STATE}, keys);
+        return Record("OnGetSupportedProperties", nullptr, id);
+    }
     HRESULT STDMETHODCALLTYPE
-    OnGetSupportedDataFields(LPWSTR pwszObjectID, IPortableDeviceKeyCollection** ppKeys) override;
-    HRESULT STDMETHODCALLTYPE OnGetSupportedEvents(LPWSTR pwszObjectID, GUID** ppEvents,
-                                                   ULONG* pulCount) override;
-    HRESULT STDMETHODCALLTYPE OnGetProperties(IWDFFile* pFile, LPWSTR pwszObjectID,
-                                              IPortableDeviceKeyCollection* pKeys,
-                                              IPortableDeviceValues** ppValues) override;
-    HRESULT STDMETHODCALLTYPE OnGetDataFields(IWDFFile* pFile, LPWSTR pwszObjectID,
-                                              IPortableDeviceKeyCollection* pKeys,
-                                              IPortableDeviceValues** ppValues) override;
-    HRESULT STDMETHODCALLTYPE OnSetProperties(IWDFFile* pFile, LPWSTR pwszObjectID,
-                                              IPortableDeviceValues* pToSet,
-                                              IPortableDeviceValues** ppResults) override;
-    HRESULT STDMETHODCALLTYPE OnClientConnect(IWDFFile* pFile, LPWSTR pwszObjectID) override;
-    HRESULT STDMETHODCALLTYPE OnClientDisconnect(IWDFFile* pFile, LPWSTR pwszObjectID) override;
-    HRESULT STDMETHODCALLTYPE OnClientSubscribeToEvents(IWDFFile* pFile,
-                                                        LPWSTR pwszObjectID) override;
-    HRESULT STDMETHODCALLTYPE OnClientUnsubscribeFromEvents(IWDFFile* pFile,
-                                                            LPWSTR pwszObjectID) override;
+    OnGetSupportedDataFields(LPWSTR id, IPortableDeviceKeyCollection** keys) override {
+        zntr::host::MakeKeyCollection(
+            {SENSOR_DATA_TYPE_LATITUDE_DEGREES, SENSOR_DATA_TYPE_SATELLITES_USED_COUNT}, keys);
+        return Record("OnGetSupportedDataFields", nullptr, id);
+    }
+    HRESULT STDMETHODCALLTYPE OnGetSupportedEvents(LPWSTR id, GUID** events,
+                                                   ULONG* count) override {
+        *events = static_cast<GUID*>(CoTaskMemAlloc(2 * sizeof(GUID)));
+        (*events)[0] = SENSOR_EVENT_DATA_UPDATED;
+        (*events)[1] = SENSOR_EVENT_STATE_CHANGED;
+        *count = 2;
+        return Record("OnGetSupportedEvents", nullptr, id);
+    }
+    HRESULT STDMETHODCALLTYPE OnGetProperties(IWDFFile* file, LPWSTR id,
+                                              IPortableDeviceKeyCollection* keys,
+                                              IPortableDeviceValues** values) override {
+        return Select(Record("OnGetProperties", file, id), Properties(), keys, values);
+    }
+    // The satellite count is answered as VT_I2, in every answer.
+    HRESULT STDMETHODCALLTYPE OnGetDataFields(IWDFFile* file, LPWSTR id,
+                                              IPortableDeviceKeyCollection* keys,
+                                              IPortableDeviceValues** values) override {
+        const HRESULT hr = Select(Record("OnGetDataFields", file, id),
+                                  {{SENSOR_DATA_TYPE_LATITUDE_DEGREES, 47.5},
+                                   {SENSOR_DATA_TYPE_SATELLITES_USED_COUNT, std::int32_t{7}}},
+                                  keys, values);
+        zntr::platform::PropVariant count;
+        count.vt = VT_I2;
+        count.iVal = 7;
+        (*values)->SetValue(SENSOR_DATA_TYPE_SATELLITES_USED_COUNT, &count);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE OnSetProperties(IWDFFile* file, LPWSTR id,
+                                              IPortableDeviceValues* values,
+                                              IPortableDeviceValues** results) override {
+        values->AddRef();
+        *results = values;  // the values as the driver received them
+        return Record("OnSetProperties", file, id);
+    }
+    HRESULT STDMETHODCALLTYPE OnClientConnect(IWDFFile* file, LPWSTR id) override {
+        return Count(Record("OnClientConnect", file, id), clients_, +1);
+    }
+    HRESULT STDMETHODCALLTYPE OnClientDisconnect(IWDFFile* file, LPWSTR id) override {
+        return Count(Record("OnClientDisconnect", file, id), clients_, -1);
+    }
+    HRESULT STDMETHODCALLTYPE OnClientSubscribeToEvents(IWDFFile* file, LPWSTR id) override {
+        return Count(Record("OnClientSubscribeToEvents", file, id), subscribers_, +1);
+    }
+    HRESULT STDMETHODCALLTYPE OnClientUnsubscribeFromEvents(IWDFFile* file, LPWSTR id) override {
+        return Count(Record("OnClientUnsubscribeFromEvents", file, id), subscribers_, -1);
+    }
     HRESULT STDMETHODCALLTYPE OnProcessWpdMessage(IUnknown*, IUnknown*) override {
         return E_NOTIMPL;
     }
@@ -68,16 +135,148 @@ class FakeSensorDriver final : public zntr::platform::ComObject<ISensorDriver> {
 
   private:
     // Records the call; its answer when that is a failure, else S_OK.
-    HRESULT Record(const char* method, IWDFFile* file, LPCWSTR sensorId);
-    // Each key asked for with its value from `all`, or ERROR_NOT_FOUND under it (and S_FALSE).
-    static HRESULT Select(IPortableDeviceValues* all, IPortableDeviceKeyCollection* keys,
-                          IPortableDeviceValues** ppValues);
-    HRESULT Properties(IPortableDeviceValues** ppValues);
+    HRESULT Record(const char* method, IWDFFile* file, LPCWSTR sensorId) {
+        std::string call = std::string(method) + "(";
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            call += names_.count(file) != 0 ? names_[file] : "-";
+        }
+        const std::wstring id = sensorId;  // the tests' IDs are ASCII
+        const HRESULT answer = calls.Record(call + "," + std::string(id.begin(), id.end()) + ")");
+        return FAILED(answer) ? answer : S_OK;
+    }
+    // A successful call moves the count, which never goes below zero (E_UNEXPECTED).
+    static HRESULT Count(HRESULT hr, std::atomic<int>& count, int by) {
+        int now = count.load();
+        while (SUCCEEDED(hr) && now + by >= 0 && !count.compare_exchange_weak(now, now + by)) {
+        }
+        return FAILED(hr) ? hr : now + by >= 0 ? S_OK : E_UNEXPECTED;
+    }
+    zntr::sensor_message::ValueList Properties() const {
+        return {{WPD_OBJECT_ID, std::wstring(kFakeSensorId)},
+                {SENSOR_PROPERTY_FRIENDLY_NAME, friendlyName},
+                {SENSOR_PROPERTY_STATE, std::uint32_t{SENSOR_STATE_READY}}};
+    }
+    // Each key asked for with its value, or ERROR_NOT_FOUND under it (and S_FALSE).
+    static HRESULT Select(HRESULT hr, const zntr::sensor_message::ValueList& all,
+                          IPortableDeviceKeyCollection* keys, IPortableDeviceValues** values) {
+        std::vector<PROPERTYKEY> asked;
+        zntr::host::ReadKeys(keys, &asked);
+        zntr::sensor_message::ValueList answer;
+        for (const PROPERTYKEY& key : asked) {
+            const auto* value = zntr::sensor_message::FindValue(all, key);
+            answer.push_back({key, value != nullptr ? *value
+                                                    : zntr::sensor_message::ErrorCode{
+                                                          HRESULT_FROM_WIN32(ERROR_NOT_FOUND)}});
+            hr = value != nullptr || FAILED(hr) ? hr : S_FALSE;
+        }
+        zntr::host::MakeValues(answer, values);
+        return hr;
+    }
 
     std::mutex mutex_;
     std::map<IWDFFile*, std::string> names_;
     std::atomic<int> clients_{0};
     std::atomic<int> subscribers_{0};
+};
+
+// One request a session handed over; its result once completed.
+struct SentRequest {
+    mutable std::mutex mutex;
+    std::optional<zntr::host::RequestResult> result;
+
+    std::optional<zntr::host::RequestResult> Result() const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return result;
+    }
+    bool Completed() const { return Result().has_value(); }
+};
+
+class ClassExtensionSession {
+  public:
+    ClassExtensionSession() : driver_(new FakeSensorDriver()) {
+        driver_->Release();  // the ComPtr's reference is the one
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        previousSink_ = zntr::host::SetHostReportSink([this](auto kind, std::string_view text) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (kind == zntr::host::ReportKind::kError) {
+                errors_.emplace_back(text);
+            }
+        });
+        zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0000", {}, device_.GetAddressOf());
+        zntr::host::CreateSensorClassExtension(IID_ISensorClassExtension,
+                                               reinterpret_cast<void**>(extension_.GetAddressOf()));
+        extension_->Initialize(device_.Get(), driver_.Get());
+    }
+    ~ClassExtensionSession() {
+        extension_->Uninitialize();
+        extension_ = nullptr;
+        zntr::host::SetHostReportSink(std::move(previousSink_));
+        CoUninitialize();
+    }
+    ClassExtensionSession(const ClassExtensionSession&) = delete;
+    ClassExtensionSession& operator=(const ClassExtensionSession&) = delete;
+
+    ISensorClassExtension& Extension() { return *extension_.Get(); }
+    IWDFDevice* Device() { return device_.Get(); }
+    FakeSensorDriver& Driver() { return *driver_.Get(); }
+    // The host's error reports since the session began.
+    std::vector<std::string> HostErrors() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errors_;
+    }
+
+    // A client's file of the device; the driver's calls name it `name`.
+    ComPtr<zntr::host::FrameworkFile> NewFile(const std::string& name) {
+        auto file = zntr::host::FrameworkFile::Create(device_.Get());
+        driver_->Name(file.Get(), name);
+        return file;
+    }
+    // Hands a request of the file (or of none) carrying the message to ProcessIoControl.
+    std::shared_ptr<SentRequest> Send(zntr::host::FrameworkFile* file,
+                                      std::span<const std::uint8_t> message,
+                                      std::size_t outputBytes = 4096,
+                                      ULONG controlCode = IOCTL_WPD_MESSAGE_READWRITE_ACCESS) {
+        auto sent = std::make_shared<SentRequest>();
+        extension_->ProcessIoControl(zntr::host::FrameworkRequest::DeviceIoControlRequest(
+                                         file, controlCode, message, outputBytes,
+                                         [sent](const auto& result) {
+                                             std::lock_guard<std::mutex> lock(sent->mutex);
+                                             sent->result = result;
+                                         })
+                                         .Get());
+        return sent;
+    }
+    // Posts as the driver's event thread does: a data event with the event ID and a latitude, or
+    // a state change.
+    HRESULT PostData(double latitude, std::wstring sensorId = kFakeSensorId) {
+        return Post({{{SENSOR_EVENT_PARAMETER_EVENT_ID, SENSOR_EVENT_DATA_UPDATED},
+                      {SENSOR_DATA_TYPE_LATITUDE_DEGREES, latitude}}},
+                    sensorId);
+    }
+    // Posts one event of each parameter list.
+    HRESULT Post(const std::vector<zntr::sensor_message::ValueList>& events,
+                 std::wstring sensorId = kFakeSensorId) {
+        auto collection = New<IPortableDeviceValuesCollection>(CLSID_PortableDeviceValuesCollection,
+                                                               IID_IPortableDeviceValuesCollection);
+        for (const auto& parameters : events) {
+            ComPtr<IPortableDeviceValues> values;
+            zntr::host::MakeValues(parameters, values.GetAddressOf());
+            collection->Add(values.Get());
+        }
+        return extension_->PostEvent(sensorId.data(), collection.Get());
+    }
+    HRESULT PostState(SensorState state, std::wstring sensorId = kFakeSensorId) {
+        return extension_->PostStateChange(sensorId.data(), state);
+    }
+
+  private:
+    ComPtr<IWDFDevice> device_;
+    ComPtr<FakeSensorDriver> driver_;
+    ComPtr<ISensorClassExtension> extension_;
+    zntr::host::HostReportSink previousSink_;
+    std::mutex mutex_;
+    std::vector<std::string> errors_;
 };
 
 }  // namespace zntr::test

@@ -1,24 +1,16 @@
 // The test driver module: a driver module of the tests' own, built the way the driver module is
 // (hidden symbols, the exports of test_driver_module.map, DllMain as the entry point), that a
-// framework host loads like any other. It is a recording double: every callback it receives is
-// recorded in TestDriverCalls() of the test program that loaded it, as "Method(arguments)", may
-// be held at a gate there, and returns (or acts on) the answer set for its method:
-//
-//   DllMain(attach|detach)      a failed answer to the attach refuses it
-//   OnInitialize()              returned
-//   OnDeviceAdd(<instance id>)  a failure is returned; S_FALSE makes no device
-//   OnDeinitialize()            S_FALSE keeps the driver object alive: the module cannot unload
-//   OnPrepareHardware()         a failure is returned; else the default queue is made (once)
-//   OnD0Entry(<prev>,<action>), OnD0Exit(<target>,<action>), OnQueryRemove(), OnQueryStop(),
-//   OnReleaseHardware()         returned (the action is what GetSystemPowerAction answered)
-//   OnSurpriseRemoval(), OnCleanupFile()
-//   OnCreateFile()              the open is completed with it
-//   OnRead(<length>)            the read is held until kTestDriverCompleteReads
-//   OnDeviceIoControl(<code>)   the codes below, else completed with the answer
-//   ~Queue()                    S_FALSE leaves the held reads uncompleted; else the queue
-//                               completes them with ERROR_OPERATION_ABORTED as it goes
-//
-// The module finds the recorder through ZntrTestDriverRecord, which a test program that loads it
+// framework host loads like any other. Every callback it receives is recorded in TestDriverCalls()
+// of the program that loaded it as "Method(arguments)" (OnD0Entry(from,action),
+// OnDeviceAdd(instance id), OnRead(length), OnDeviceIoControl(code), ...), may be held at a gate
+// there, and returns the answer set for its method, with these exceptions: a failed answer to
+// DllMain(attach) refuses the attach ("DllMain(foreign handle)" is recorded when the handle it
+// got is not its load address); S_FALSE to OnDeviceAdd makes no device; S_FALSE to
+// OnDeinitialize keeps the driver alive, so the module cannot unload; OnPrepareHardware makes the
+// default queue (once) unless it fails; OnCreateFile completes the open with the answer; OnRead
+// holds the read until kTestDriverCompleteReads (reads still held when the driver goes are never
+// completed); OnDeviceIoControl serves the codes below, else completes with the answer. The
+// module finds the recorder through ZntrTestDriverRecord, which a test program that loads it
 // exports (ENABLE_EXPORTS); anywhere else its DllMain refuses the attach.
 #pragma once
 

@@ -1,0 +1,259 @@
+// The sensor messages and the class extension, for the tables of tests/data/wire (registered with
+// the host's in host_test.cpp, whose program these tests are part of): what the files of sensor/
+// decode to as a request or an answer (requests.table, answers.table), and the scenarios of
+// class_extension.table, run against the real class extension with the fake sensor driver
+// (requests of client files, posts, cleanups): each step's outcome, the driver's calls and its
+// client counts. Beside the tables: the limits of what a message holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "fake_sensor_driver.h"
+#include "sensor_key_names.h"
+#include "sensor_message.h"
+#include "standin/sensors.h"
+#include "wire_tables.h"
+
+namespace zntr::test {
+namespace {
+
+namespace message = zntr::sensor_message;
+
+std::string Status(HRESULT status) {
+    const std::string text = message::DescribeStatus(status);
+    const std::string name = text.substr(0, text.find(' '));
+    return name.back() == ':' ? name.substr(0, name.size() - 1) : name;
+}
+
+std::string Keys(const std::vector<PROPERTYKEY>& keys) {
+    std::string text;
+    for (const PROPERTYKEY& key : keys) {
+        text += (text.empty() ? "" : ", ") + zntr::client::KeyName(key);
+    }
+    return " [" + text + "]";
+}
+
+std::string Values(const message::ValueList& values) {
+    std::string text;
+    for (const message::KeyedValue& entry : values) {
+        const auto* text16 = std::get_if<std::wstring>(&entry.value);
+        const auto* guid = std::get_if<GUID>(&entry.value);
+        text += (text.empty() ? "" : ", ") + zntr::client::KeyName(entry.key) + "=" +
+                (text16 != nullptr ? "\"" + zntr::client::Utf8(*text16) + "\""
+                 : guid != nullptr ? zntr::client::EventName(*guid)
+                                   : zntr::client::FormatValue(entry.value));
+    }
+    return " [" + text + "]";
+}
+
+std::string Named(std::uint16_t command, const std::wstring& sensorId) {
+    const message::CommandInfo* info = message::FindCommand(command);
+    return std::string(info != nullptr ? info->name : "#" + std::to_string(command)) + " \"" +
+           zntr::client::Utf8(sensorId) + "\"";
+}
+
+struct Run {
+    ClassExtensionSession session;
+    std::map<std::string, ComPtr<zntr::host::FrameworkFile>> files;
+    std::vector<std::pair<std::string, std::shared_ptr<SentRequest>>> sent;  // by step
+
+    zntr::host::FrameworkFile* File(const std::string& name) {
+        auto& file = files[name];
+        file = file || name == "-" ? file : session.NewFile(name);
+        return file.Get();
+    }
+};
+
+// The value of the step's "name=value" word, or the fallback.
+std::string Option(const std::vector<std::string>& words, const std::string& name,
+                   const std::string& fallback) {
+    for (const std::string& word : words) {
+        if (word.rfind(name + "=", 0) == 0) {
+            return word.substr(name.size() + 1);
+        }
+    }
+    return fallback;
+}
+
+std::string Completion(const SentRequest& sent) {
+    const auto result = sent.Result();
+    return !result                  ? "pending"
+           : FAILED(result->status) ? Status(result->status)
+                                    : AsAnswer(result->data);
+}
+
+// A request of the command as a client makes it.
+Bytes Encoded(const std::string& command, const std::string& sensor) {
+    message::Request request{
+        message::Command::kConnect, std::wstring(sensor.begin(), sensor.end()), {}, {}};
+    for (const message::CommandInfo& info : message::kCommands) {
+        request.command = command == info.name ? info.command : request.command;
+    }
+    if (request.command == message::Command::kGetProperties) {
+        request.keys = {SENSOR_PROPERTY_FRIENDLY_NAME, SENSOR_PROPERTY_MODEL};
+    } else if (request.command == message::Command::kGetDataFields) {
+        request.keys = {SENSOR_DATA_TYPE_LATITUDE_DEGREES, SENSOR_DATA_TYPE_SATELLITES_USED_COUNT};
+    } else if (request.command == message::Command::kSetProperties) {
+        request.values = {{SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, std::uint32_t{1000}}};
+    }
+    return message::EncodeRequest(request);
+}
+
+// The step's own outcome: a request's completion, or an action's HRESULT.
+std::string Step(Run& run, const std::vector<std::string>& words, const std::string& label) {
+    ClassExtensionSession& session = run.session;
+    const std::string& verb = words.at(0);
+    const std::string sensor = Option(words, "sensor", "FakeSensor");
+    HRESULT hr = S_OK;
+    if (verb == "post-data") {  // a latitude, or each of FROM..TO
+        const std::size_t dots = words.at(1).find("..");
+        const double from = std::stod(words[1]);
+        const double to = dots == std::string::npos ? from : std::stod(words[1].substr(dots + 2));
+        for (double latitude = from; latitude <= to && SUCCEEDED(hr); ++latitude) {
+            hr = session.PostData(latitude, std::wstring(sensor.begin(), sensor.end()));
+        }
+    } else if (verb == "post-state") {
+        hr = session.PostState(static_cast<SensorState>(std::stoi(words.at(1))),
+                               std::wstring(sensor.begin(), sensor.end()));
+    } else if (verb == "post-without-event-id") {
+        const auto latitude = [](double degrees) {
+            return message::KeyedValue{SENSOR_DATA_TYPE_LATITUDE_DEGREES, degrees};
+        };
+        const message::KeyedValue updated{SENSOR_EVENT_PARAMETER_EVENT_ID,
+                                          SENSOR_EVENT_DATA_UPDATED};
+        hr = session.Post({{updated, latitude(1)}, {latitude(2)}, {updated, latitude(3)}});
+    } else if (verb == "cleanup") {
+        hr = session.Extension().CleanupFile(run.File(words.at(1)));
+    } else if (verb == "uninitialize") {
+        hr = session.Extension().Uninitialize();
+    } else if (verb == "initialize") {
+        hr = session.Extension().Initialize(session.Device(), &session.Driver());
+    } else if (verb == "answer") {
+        session.Driver().calls.SetAnswer(words.at(1), std::stol(words.at(2), nullptr, 16));
+    } else if (verb == "friendly-name") {
+        session.Driver().friendlyName = words.at(1) == "surrogate"
+                                            ? std::wstring(1, wchar_t(0xD800))
+                                            : std::wstring(std::stoul(words[1]), L'n');
+    } else {  // FILE COMMAND or FILE raw NAME, then the options
+        const bool raw = words.at(1) == "raw";
+        const bool wait = words[1] == "wait-for-event";
+        const Bytes bytes = raw ? ReadBytes(kWire / "sensor" / words.at(2))
+                                : Encoded(words[1], Option(words, "sensor", wait ? "" : sensor));
+        const bool readOnly = std::find(words.begin(), words.end(), "read-only") != words.end();
+        const ULONG code =
+            std::stoul(Option(words, "code",
+                              std::to_string(readOnly ? IOCTL_WPD_MESSAGE_READ_ACCESS
+                                                      : IOCTL_WPD_MESSAGE_READWRITE_ACCESS)),
+                       nullptr, 0);
+        const std::size_t out = std::stoul(Option(words, "out", "4096"));
+        run.sent.emplace_back(label, session.Send(run.File(verb), bytes, out, code));
+        return Completion(*run.sent.back().second);
+    }
+    return Status(hr);
+}
+
+// What no message can carry is refused by the encoders rather than sent mangled; a message at
+// every limit is carried.
+TEST(SensorMessages, HoldWhatTheirLimitsAllowAndNoMore) {
+    auto set = [](message::Value value) {
+        return message::EncodeRequest(
+            message::Request{message::Command::kSetProperties,
+                             L"S",
+                             {},
+                             {{SENSOR_PROPERTY_MODEL, std::move(value)}}});
+    };
+    for (const message::Value& refused :
+         {message::Value(std::wstring(L"a\0b", 3)),
+          message::Value(std::wstring(1, wchar_t(0xD800))),
+          message::Value(std::wstring(1, wchar_t(0x110000))),
+          message::Value(std::wstring(message::kMaxStringUnits + 1, L'x')),
+          message::Value(message::Bytes(message::kMaxByteVector + 1))}) {
+        EXPECT_TRUE(set(refused).empty()) << message::VarTypeOf(refused);
+    }
+    message::Request request;
+    EXPECT_EQ(message::DecodeRequest(set(std::wstring(message::kMaxStringUnits, L'x')), &request),
+              S_OK);
+    EXPECT_EQ(message::DecodeRequest(set(message::Bytes(message::kMaxByteVector)), &request), S_OK);
+    request = message::Request{message::Command::kGetProperties, L"S", {}, {}};
+    request.keys.resize(message::kMaxCollectionCount);
+    const Bytes most = message::EncodeRequest(request);
+    EXPECT_EQ(message::DecodeRequest(most, &request), S_OK);
+    request.keys.resize(message::kMaxCollectionCount + 1);
+    EXPECT_TRUE(message::EncodeRequest(request).empty());
+}
+
+}  // namespace
+
+std::string AsRequest(const Bytes& bytes) {
+    message::Request r;
+    const HRESULT hr = message::DecodeRequest(bytes, &r);
+    if (FAILED(hr)) {
+        return Status(hr);
+    }
+    std::string text = Named(static_cast<std::uint16_t>(r.command), r.sensorId);
+    text += r.keys.empty() ? "" : Keys(r.keys);
+    text += r.values.empty() ? "" : Values(r.values);
+    return text;
+}
+
+std::string AsAnswer(const Bytes& bytes) {
+    message::Answer a;
+    const HRESULT hr = message::DecodeAnswer(bytes, &a);
+    if (FAILED(hr)) {
+        return Status(hr);
+    }
+    const message::CommandInfo* info = message::FindCommand(static_cast<std::uint16_t>(a.command));
+    std::string text =
+        (info != nullptr ? info->name : "#" + std::to_string(static_cast<int>(a.command))) +
+        std::string(" ") + Status(a.status);
+    if (a.status == message::kStatusBufferTooSmall) {
+        return text + " needs " + std::to_string(a.neededBodyBytes);
+    }
+    for (const message::ValueList& list : a.valueLists) {
+        text += Values(list);
+    }
+    text += a.keys.empty() ? "" : Keys(a.keys);
+    for (const GUID& guid : a.guids) {
+        text += " " + zntr::client::EventName(guid);
+    }
+    text += a.values.empty() ? "" : Values(a.values);
+    if (a.command == message::Command::kWaitForEvent && SUCCEEDED(a.status)) {
+        text += " dropped " + std::to_string(a.event.droppedBefore) + " \"" +
+                zntr::client::Utf8(a.event.sensorId) + "\" " +
+                zntr::client::EventName(a.event.eventId) + Values(a.event.parameters);
+    }
+    return text;
+}
+
+// Every step's outcome: counts, the driver's calls, the earlier requests it completed, its own.
+Outcomes RunClassExtensionScenario(const std::vector<std::string>& steps) {
+    Run run;
+    Outcomes outcomes;
+    for (const std::string& step : steps) {
+        std::vector<bool> pending;
+        for (const auto& [label, sent] : run.sent) {
+            pending.push_back(!sent->Completed());
+        }
+        const std::size_t before = run.session.Driver().calls.Calls().size();
+        std::istringstream text(step);
+        const std::vector<std::string> words{std::istream_iterator<std::string>(text), {}};
+        const std::string result = Step(run, words, "step " + std::to_string(outcomes.size() + 1));
+        std::string ended;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            if (pending[i] && run.sent[i].second->Completed()) {
+                ended += (ended.empty() ? "" : "; ") + run.sent[i].first + ": " +
+                         Completion(*run.sent[i].second);
+            }
+        }
+        outcomes.push_back({std::to_string(run.session.Driver().Clients()) + " / " +
+                                std::to_string(run.session.Driver().Subscribers()),
+                            CallsSince(run.session.Driver().calls, before), ended, result});
+    }
+    return outcomes;
+}
+
+}  // namespace zntr::test

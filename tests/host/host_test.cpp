@@ -1,0 +1,421 @@
+// The framework host, from tables of tests/data/wire and in C++; this program runs the class
+// extension's tests too (tests/class_extension), and registers every table's rows. frames.table:
+// byte streams (also the seeds of the host_framing fuzz target) and what the host's frame reader
+// makes of them.
+// host.table: scenarios of steps against a host in this process with the test driver module
+// (start, stop, opens, reads, control commands), each step's outcome and the driver's calls. In
+// C++: callbacks in parallel, a file's cleanup after its callbacks, completions of a closed file
+// dropped, a second completion reported; protocol damage that closes its own connection only;
+// and the driver module itself served to the client library.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "default_device.h"
+#include "device_file.h"
+#include "device_server.h"
+#include "driver_class.h"
+#include "framework_host.h"
+#include "host_commands.h"
+#include "host_control.h"
+#include "host_report.h"
+#include "host_status.h"
+#include "sensor_class_extension.h"
+#include "sensor_client.h"
+#include "simulator/simulator.h"
+#include "standin/network_control.h"
+#include "standin/sensors.h"
+#include "temporary_folder.h"
+#include "test_driver.h"
+#include "wait_until.h"
+#include "wire_tables.h"
+
+namespace zntr::test {
+namespace {
+
+using namespace std::chrono_literals;
+// A host in this process serving a driver module at a socket of its own, with a platform
+// component whose registration is recorded with the module's calls (TestDriverCalls, reset when
+// the host is made and when it goes), and the host's error reports kept.
+class TestHost {
+  public:
+    TestHost() {
+        calls_.Reset();
+        previous_ = host::SetHostReportSink([this](host::ReportKind kind, std::string_view text) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (kind == host::ReportKind::kError) {
+                errors_.emplace_back(text);
+            }
+        });
+    }
+    ~TestHost() {
+        calls_.Reset();  // opens every gate
+        Stop();
+        host::SetHostReportSink(std::move(previous_));
+    }
+    // The sensor class extension is registered too, for the driver module itself.
+    void Start(const std::string& module = TestDriverModule(),
+               const CLSID& clsid = kTestDriverClass,
+               const std::wstring& instanceId = L"ROOT\\ZNTR_TEST\\0000") {
+        host::FrameworkHostOptions options{module, clsid, instanceId, folder_.path() / "state", {}};
+        options.components = {
+            {"component", [this](DWORD*) { return calls_.Record("component add"); },
+             [this](DWORD) { return calls_.Record("component remove"); }},
+            {"sensor class extension", host::RegisterSensorClassExtension,
+             host::RevokeSensorClassExtension}};
+        host_ = host::FrameworkHost::Start(std::move(options));
+        server_ =
+            std::make_unique<host::DeviceServer>(*host_, socket_, false, [this] { ++stops_; });
+    }
+    // The orderly stop; whether everything went by the rules.
+    bool Stop() {
+        server_.reset();
+        const bool clean = host_ ? host_->Stop() : true;
+        host_.reset();
+        return clean;
+    }
+    std::unique_ptr<client::DeviceFile> Open() { return client::DeviceFile::Open(socket_); }
+    std::vector<std::string> Errors() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errors_;
+    }
+
+    CallRecorder& calls_ = TestDriverCalls();
+    TemporaryFolder folder_;
+    const std::string socket_ = (folder_.path() / "host.sock").string();
+    std::unique_ptr<host::FrameworkHost> host_;
+    std::unique_ptr<host::DeviceServer> server_;
+    std::atomic<int> stops_{0};
+
+  private:
+    host::HostReportSink previous_;
+    std::mutex mutex_;
+    std::vector<std::string> errors_;
+};
+
+std::string Describe(const protocol::Message& message) {
+    return std::visit(
+        [](const auto& m) -> std::string {
+            using T = std::decay_t<decltype(m)>;
+            auto status = [](HRESULT hr) { return host::StatusText(hr); };
+            if constexpr (std::is_same_v<T, protocol::OpenMessage>) {
+                return "open v" + std::to_string(m.version) + " \"" + m.fileName + "\"";
+            } else if constexpr (std::is_same_v<T, protocol::ControlMessage>) {
+                const auto& name = protocol::NameOf(m.command);
+                return "control v" + std::to_string(m.version) + " " + std::string(name.group) +
+                       " " + std::string(name.verb);
+            } else if constexpr (std::is_same_v<T, protocol::ReadMessage>) {
+                return "read #" + std::to_string(m.requestId) + " of " + std::to_string(m.length);
+            } else if constexpr (std::is_same_v<T, protocol::DeviceIoControlMessage>) {
+                return "ioctl #" + std::to_string(m.requestId) + " " +
+                       status(HRESULT(m.controlCode)) + " out " + std::to_string(m.outputLength) +
+                       " in " + std::to_string(m.input.size());
+            } else if constexpr (std::is_same_v<T, protocol::OpenedMessage>) {
+                return "opened " + status(m.status);
+            } else if constexpr (std::is_same_v<T, protocol::ControlResultMessage>) {
+                return "control result " + status(m.status) + " " + m.text;
+            } else {
+                return "completed #" + std::to_string(m.requestId) + " " + status(m.status) +
+                       " with " + std::to_string(m.data.size());
+            }
+        },
+        message);
+}
+
+// What the host's frame reader makes of the stream.
+std::string Frames(const Bytes& stream) {
+    protocol::FrameReader reader;
+    reader.Append(stream);
+    std::string decoding;
+    protocol::Message message;
+    std::string problem;
+    for (auto result = reader.Next(message, &problem);
+         result != protocol::FrameReader::Result::kNeedMore;
+         result = reader.Next(message, &problem)) {
+        if (result == protocol::FrameReader::Result::kMalformed) {
+            return decoding + "malformed: " + problem;
+        }
+        decoding += Describe(message) + "; ";
+    }
+    return decoding + std::to_string(reader.Buffered()) + " bytes left";
+}
+
+struct Run {
+    std::vector<std::future<client::Completion>> reads;  // ended by the file's close at the latest
+    TestHost host;
+    std::unique_ptr<client::DeviceFile> file;
+    std::string module = TestDriverModule();
+};
+
+// The step's own outcome (host.table's legend).
+std::string Step(Run& run, const std::string& verb, const std::string& argument) {
+    std::string outcome;
+    if (verb == "answer") {  // METHOD=HRESULT
+        const std::size_t equals = argument.find('=');
+        run.host.calls_.SetAnswer(argument.substr(0, equals),
+                                  std::stol(argument.substr(equals + 1), nullptr, 16));
+    } else if (verb == "start") {
+        if (argument == "copy") {  // a module of its own, which may stay mapped alone
+            run.module = (run.host.folder_.path() / "copy.so").string();
+            std::filesystem::copy_file(TestDriverModule(), run.module);
+        } else if (argument == "platform") {
+            run.module = ZNTR_PLATFORM_LIBRARY;
+        } else if (!argument.empty() && argument != "no-class") {
+            run.module = TestDriverModule(argument);
+        }
+        try {
+            run.host.Start(run.module, argument == "no-class" ? GUID_NULL : kTestDriverClass);
+            outcome = "started";
+        } catch (const host::HostStartError& error) {
+            outcome = error.what();
+        }
+    } else if (verb == "open") {
+        try {
+            run.file = run.host.Open();
+            outcome = "opened";
+        } catch (const client::DeviceError& error) {
+            outcome = error.what();
+        }
+    } else if (verb == "read") {  // left pending
+        client::DeviceFile* file = run.file.get();
+        run.reads.push_back(std::async(std::launch::async, [file] { return file->Read(8); }));
+        outcome = run.host.calls_.WaitForCalls("OnRead", run.reads.size()) ? "pending" : "";
+    } else if (verb == "close") {  // and wait for its cleanup
+        const std::size_t cleanups = run.host.calls_.Count("OnCleanupFile");
+        run.file.reset();
+        outcome = run.host.calls_.WaitForCalls("OnCleanupFile", cleanups + 1) ? "cleaned up" : "";
+    } else if (verb == "stop") {
+        outcome = run.host.Stop() ? "clean" : "unclean";
+        for (const std::string& error : run.host.Errors()) {
+            outcome += "; " + error;
+        }
+    } else if (const auto command = protocol::FindHostCommand(verb, argument)) {
+        const auto result = client::RunHostCommand(run.host.socket_, *command);
+        if (command != protocol::HostCommand::kStatus) {
+            return host::StatusText(result.status);
+        }
+        const auto status = nlohmann::json::parse(result.text);
+        for (const char* field : {"pnp", "power", "lowPowerAction", "openFiles"}) {
+            outcome +=
+                (outcome.empty() ? "" : ", ") + std::string(field) + " " + status[field].dump();
+        }
+    }
+    for (std::size_t at; (at = outcome.find(run.module)) != std::string::npos;) {
+        outcome.replace(at, run.module.size(), "MODULE");
+    }
+    return outcome;
+}
+
+// Every step's outcome: the driver's calls, and its own.
+Outcomes RunHostScenario(const std::vector<std::string>& steps) {
+    Run run;
+    Outcomes outcomes;
+    for (const std::string& step : steps) {
+        const std::size_t before = run.host.calls_.Calls().size();
+        const std::size_t space = std::min(step.find(' '), step.size());
+        const std::string result =
+            Step(run, step.substr(0, space), step.substr(std::min(space + 1, step.size())));
+        outcomes.push_back({CallsSince(run.host.calls_, before), result});
+    }
+    return outcomes;
+}
+
+class Host : public ::testing::Test, public TestHost {
+  protected:
+    static std::string Control(client::DeviceFile& file, ULONG code, const std::string& input,
+                               std::size_t output = 64) {
+        const auto done = file.DeviceIoControl(code, Bytes(input.begin(), input.end()), output);
+        return FAILED(done.status) ? host::StatusText(done.status)
+                                   : std::string(done.data.begin(), done.data.end());
+    }
+};
+
+TEST_F(Host, ServesRequestsAsTheDriverCompletesThemInParallel) {
+    Start();
+    // The futures go before the file, whose close ends whatever they still wait for.
+    std::vector<std::future<std::string>> answers;
+    auto file = Open();
+    // Four requests at once inside the driver, each answered to its caller.
+    calls_.CloseGate("OnDeviceIoControl");
+    for (int i = 0; i < 4; ++i) {
+        answers.push_back(std::async(std::launch::async, [&, i] {
+            return Control(*file, kTestDriverEcho, std::to_string(i) + " cut", 1);
+        }));
+    }
+    EXPECT_TRUE(calls_.WaitForCalls("OnDeviceIoControl", 4)) << "the callbacks run in parallel";
+    calls_.OpenGate("OnDeviceIoControl");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(answers[i].get(), std::to_string(i)) << "cut to the output buffer";
+    }
+    EXPECT_EQ(Control(*file, kTestDriverCompleteTwice, ""), "") << "the first completion counts";
+    ASSERT_TRUE(WaitUntil([this] { return !Errors().empty(); }, 30s));
+    EXPECT_NE(Errors()[0].find("completed a second time (status 0x80004005)"), std::string::npos);
+    // A file's cleanup waits for the callbacks of its requests; the driver's completions of a
+    // closed file's requests are dropped.
+    calls_.CloseGate("OnDeviceIoControl");
+    answers.push_back(std::async(std::launch::async, [&] { return Control(*file, 0, ""); }));
+    ASSERT_TRUE(calls_.WaitForCalls("OnDeviceIoControl", 6));
+    file->Close();
+    EXPECT_EQ(answers.back().get(), "0x8007048F") << "ERROR_DEVICE_NOT_CONNECTED";
+    const std::size_t opened = calls_.Calls().size();
+    calls_.OpenGate("OnDeviceIoControl");
+    ASSERT_TRUE(calls_.WaitForCalls("OnCleanupFile", 1));
+    EXPECT_EQ(calls_.Calls().at(opened), "OnCleanupFile()") << "not before the callback returned";
+    EXPECT_EQ(host_->Device().OutstandingRequests(), 0u);
+}
+
+// A connection that speaks the wire format by hand, for what a well-behaved client never sends.
+class RawConnection {
+  public:
+    explicit RawConnection(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+        ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+        const timeval patience{30, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+    }
+    ~RawConnection() { ::close(fd_); }
+    // Sends the bytes; whether the host then closed the connection (rather than wait for more).
+    bool SendAndSeeClosed(const Bytes& bytes) {
+        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        std::uint8_t buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd_, buffer, sizeof(buffer), 0)) > 0) {
+        }
+        return n == 0 || errno == ECONNRESET;
+    }
+
+  private:
+    int fd_;
+};
+
+// Every malformed stream of frames.table closes its connection, and only that one.
+TEST_F(Host, ProtocolDamageClosesItsOwnConnectionOnly) {
+    Start();
+    auto witness = Open();
+    for (const TableRow& row : ReadTable(kWire / "frames.table").rows) {
+        if (row[1].find("malformed") != std::string::npos) {
+            EXPECT_TRUE(
+                RawConnection(socket_).SendAndSeeClosed(ReadBytes(kWire / "frames" / row[0])))
+                << row[0];
+        }
+    }
+    EXPECT_EQ(Control(*witness, kTestDriverEcho, "unharmed"), "unharmed");
+    EXPECT_EQ(client::RunHostCommand(socket_, protocol::HostCommand::kStop).status, S_OK);
+    EXPECT_TRUE(WaitUntil([this] { return stops_ == 1; }, 30s)) << "a stop asked for";
+}
+
+// The driver module itself with the sensor class extension, fed by the hotspot simulator on
+// loopback (the network map sends the driver's endpoints there; the guard stays closed), through
+// the client library: a raw reader's file, once closed, no longer holds the device; a sensor
+// client gets positions and states as events until the device is released, which ends them; the
+// host stops cleanly (the module unloads); the sensor's unique ID is the same after a restart.
+class RealModule : public Host {
+  protected:
+    void Start() {
+        TestHost::Start(ZNTR_DRIVER_MODULE, CLSID_ZntrLocationDriver,
+                        host::kDefaultDeviceInstanceId);
+    }
+    // Opens once the device takes a new file (not while a closed file's raw stream winds down).
+    std::unique_ptr<client::DeviceFile> OpenWhenFree() {
+        std::unique_ptr<client::DeviceFile> file;
+        WaitUntil(
+            [&] {
+                try {
+                    file = Open();
+                } catch (const client::DeviceError&) {
+                }
+                return file != nullptr;
+            },
+            30s);
+        return file;
+    }
+    GUID UniqueId() {
+        const auto file = OpenWhenFree();
+        const PROPERTYKEY key[] = {SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID};
+        const auto answer = client::SensorClient(*file).GetProperties(key);
+        const auto* id = answer.Find(key[0]);
+        return id != nullptr && std::holds_alternative<GUID>(*id) ? std::get<GUID>(*id) : GUID_NULL;
+    }
+
+    hotspot::HotspotSimulator hotspot_{[] {
+        hotspot::SimulatorOptions options;
+        options.answer.address = "192.168.1.1";
+        options.answer.port = 10110;
+        options.track.period_seconds = 0.05;
+        return options;
+    }()};
+    platform::ScopedNetworkSettings network_{
+        {"gps-hotspot.internal=192.168.1.1;192.168.1.1:80=127.0.0.1:" +
+             std::to_string(hotspot_.http_port()) +
+             ";192.168.1.1:10110=127.0.0.1:" + std::to_string(hotspot_.stream_port()),
+         false}};
+};
+
+TEST_F(RealModule, ServesTheSensorUntilReleasedAndKeepsItsUniqueIdAcrossARestart) {
+    Start();
+    client::EventQueue events;  // outlives the client, whose event thread fills it to the end
+    {
+        const auto reader = OpenWhenFree();
+        client::Completion raw;
+        EXPECT_TRUE(WaitUntil([&] { return !(raw = reader->Read(64)).data.empty(); }, 30s));
+    }
+    const GUID id = UniqueId();  // opened once the raw reader's file has let the stream go
+    EXPECT_FALSE(IsEqualGUID(id, GUID_NULL));
+    const auto file = OpenWhenFree();
+    client::SensorClient sensor(*file);
+    try {
+        sensor.Subscribe(events.Callback());
+        ADD_FAILURE() << "subscribed without a connection";
+    } catch (const client::SensorError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("subscribe: ERROR_INVALID_STATE", 0), 0u);
+    }
+    ASSERT_EQ(sensor.Connect(), S_OK);
+    ASSERT_EQ(sensor.Subscribe(events.Callback()), S_OK);
+    bool position = false;
+    bool ready = false;
+    while (!(position && ready)) {
+        const std::optional<client::SensorEvent> event = events.Next(30s);
+        ASSERT_TRUE(event.has_value() && event->kind != client::SensorEvent::Kind::kEnded);
+        position = position || event->Find(SENSOR_DATA_TYPE_LATITUDE_DEGREES) != nullptr;
+        ready = ready || event->state == std::optional<std::uint32_t>(SENSOR_STATE_READY);
+    }
+    EXPECT_EQ(client::RunHostCommand(socket_, protocol::HostCommand::kRelease).status, S_OK);
+    std::optional<client::SensorEvent> last;
+    while ((last = events.Next(30s)) && last->kind != client::SensorEvent::Kind::kEnded) {
+    }
+    EXPECT_TRUE(last.has_value()) << "the release ends the events";
+    EXPECT_TRUE(Stop()) << "every request completed and the module unloaded";
+    Start();
+    EXPECT_TRUE(IsEqualGUID(UniqueId(), id));
+    EXPECT_TRUE(Stop());
+}
+
+}  // namespace
+}  // namespace zntr::test
+
+int main(int argc, char** argv) {
+    using namespace zntr::test;
+    testing::InitGoogleTest(&argc, argv);
+    auto decoded = [](auto decode, const char* folder) {
+        return [=](const Table&, const TableRow& row) -> std::vector<std::string> {
+            return {decode(ReadBytes(kWire / folder / row[0]))};
+        };
+    };
+    RegisterTableRows("Frames", {kWire / "frames.table"}, 1, decoded(Frames, "frames"));
+    RegisterTableRows("SensorRequests", {kWire / "requests.table"}, 1,
+                      decoded(AsRequest, "sensor"));
+    RegisterTableRows("SensorAnswers", {kWire / "answers.table"}, 1, decoded(AsAnswer, "sensor"));
+    RegisterScenarioRows("HostSteps", "host.table", RunHostScenario);
+    RegisterScenarioRows("ClassExtensionSteps", "class_extension.table", RunClassExtensionScenario);
+    return RUN_ALL_TESTS();
+}
