@@ -44,15 +44,14 @@ namespace {
 using namespace std::chrono_literals;
 // A host in this process serving a driver module at a socket of its own, with a platform
 // component whose registration is recorded with the module's calls (TestDriverCalls, reset when
-// the host is made and when it goes), and the host's error reports kept.
+// the host is made and when it goes), and so are the host's errors: "HostError(text)".
 class TestHost {
   public:
     TestHost() {
         calls_.Reset();
         previous_ = host::SetHostReportSink([this](host::ReportKind kind, std::string_view text) {
-            std::lock_guard<std::mutex> lock(mutex_);
             if (kind == host::ReportKind::kError) {
-                errors_.emplace_back(text);
+                calls_.Record("HostError(" + std::string(text) + ")");
             }
         });
     }
@@ -83,10 +82,6 @@ class TestHost {
         return clean;
     }
     std::unique_ptr<client::DeviceFile> Open() { return client::DeviceFile::Open(socket_); }
-    std::vector<std::string> Errors() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return errors_;
-    }
 
     CallRecorder& calls_ = TestDriverCalls();
     TemporaryFolder folder_;
@@ -97,8 +92,6 @@ class TestHost {
 
   private:
     host::HostReportSink previous_;
-    std::mutex mutex_;
-    std::vector<std::string> errors_;
 };
 
 std::string Describe(const protocol::Message& message) {
@@ -194,9 +187,6 @@ std::string Step(Run& run, const std::string& verb, const std::string& argument)
         outcome = run.host.calls_.WaitForCalls("OnCleanupFile", cleanups + 1) ? "cleaned up" : "";
     } else if (verb == "stop") {
         outcome = run.host.Stop() ? "clean" : "unclean";
-        for (const std::string& error : run.host.Errors()) {
-            outcome += "; " + error;
-        }
     } else if (const auto command = protocol::FindHostCommand(verb, argument)) {
         const auto result = client::RunHostCommand(run.host.socket_, *command);
         if (command != protocol::HostCommand::kStatus) {
@@ -208,9 +198,6 @@ std::string Step(Run& run, const std::string& verb, const std::string& argument)
                 (outcome.empty() ? "" : ", ") + std::string(field) + " " + status[field].dump();
         }
     }
-    for (std::size_t at; (at = outcome.find(run.module)) != std::string::npos;) {
-        outcome.replace(at, run.module.size(), "MODULE");
-    }
     return outcome;
 }
 
@@ -221,9 +208,14 @@ Outcomes RunHostScenario(const std::vector<std::string>& steps) {
     for (const std::string& step : steps) {
         const std::size_t before = run.host.calls_.Calls().size();
         const std::size_t space = std::min(step.find(' '), step.size());
-        const std::string result =
-            Step(run, step.substr(0, space), step.substr(std::min(space + 1, step.size())));
-        outcomes.push_back({CallsSince(run.host.calls_, before), result});
+        outcomes.push_back(
+            {"", Step(run, step.substr(0, space), step.substr(std::min(space + 1, step.size())))});
+        outcomes.back()[0] = CallsSince(run.host.calls_, before);
+        for (std::string& cell : outcomes.back()) {  // the module's path as MODULE
+            for (std::size_t at; (at = cell.find(run.module)) != std::string::npos;) {
+                cell.replace(at, run.module.size(), "MODULE");
+            }
+        }
     }
     return outcomes;
 }
@@ -256,8 +248,9 @@ TEST_F(Host, ServesRequestsAsTheDriverCompletesThemInParallel) {
         EXPECT_EQ(answers[i].get(), std::to_string(i)) << "cut to the output buffer";
     }
     EXPECT_EQ(Control(*file, kTestDriverCompleteTwice, ""), "") << "the first completion counts";
-    ASSERT_TRUE(WaitUntil([this] { return !Errors().empty(); }, 30s));
-    EXPECT_NE(Errors()[0].find("completed a second time (status 0x80004005)"), std::string::npos);
+    ASSERT_TRUE(calls_.WaitForCalls("HostError", 1));
+    EXPECT_NE(calls_.Calls("HostError")[0].find("completed a second time (status 0x80004005)"),
+              std::string::npos);
     // A file's cleanup waits for the callbacks of its requests; the driver's completions of a
     // closed file's requests are dropped.
     calls_.CloseGate("OnDeviceIoControl");
@@ -272,31 +265,23 @@ TEST_F(Host, ServesRequestsAsTheDriverCompletesThemInParallel) {
     EXPECT_EQ(host_->Device().OutstandingRequests(), 0u);
 }
 
-// A connection that speaks the wire format by hand, for what a well-behaved client never sends.
-class RawConnection {
-  public:
-    explicit RawConnection(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-        ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-        const timeval patience{30, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+// Whether the host closes a connection that sends it the bytes, rather than wait for more.
+bool ClosedAfter(const std::string& socket, const Bytes& bytes) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    std::strncpy(address.sun_path, socket.c_str(), sizeof(address.sun_path) - 1);
+    const timeval patience{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+    ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::uint8_t buffer[4096];
+    ssize_t received;
+    while ((received = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) {
     }
-    ~RawConnection() { ::close(fd_); }
-    // Sends the bytes; whether the host then closed the connection (rather than wait for more).
-    bool SendAndSeeClosed(const Bytes& bytes) {
-        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        std::uint8_t buffer[4096];
-        ssize_t n;
-        while ((n = ::recv(fd_, buffer, sizeof(buffer), 0)) > 0) {
-        }
-        return n == 0 || errno == ECONNRESET;
-    }
-
-  private:
-    int fd_;
-};
+    const bool closed = received == 0 || errno == ECONNRESET;
+    ::close(fd);
+    return closed;
+}
 
 // Every malformed stream of frames.table closes its connection, and only that one.
 TEST_F(Host, ProtocolDamageClosesItsOwnConnectionOnly) {
@@ -304,9 +289,7 @@ TEST_F(Host, ProtocolDamageClosesItsOwnConnectionOnly) {
     auto witness = Open();
     for (const TableRow& row : ReadTable(kWire / "frames.table").rows) {
         if (row[1].find("malformed") != std::string::npos) {
-            EXPECT_TRUE(
-                RawConnection(socket_).SendAndSeeClosed(ReadBytes(kWire / "frames" / row[0])))
-                << row[0];
+            EXPECT_TRUE(ClosedAfter(socket_, ReadBytes(kWire / "frames" / row[0]))) << row[0];
         }
     }
     EXPECT_EQ(Control(*witness, kTestDriverEcho, "unharmed"), "unharmed");
