@@ -3,9 +3,7 @@
 // decode to as a request or an answer (requests.table, answers.table), and the scenarios of
 // class_extension.table, run against the real class extension with the fake sensor driver
 // (requests of client files, posts, cleanups): each step's outcome, the driver's calls and its
-// client counts. Beside the tables: the limits of what a message holds.
-#include <gtest/gtest.h>
-
+// client counts.
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
@@ -154,36 +152,6 @@ std::string Step(Run& run, const std::vector<std::string>& words, const std::str
         return Completion(*run.sent.back().second);
     }
     return Status(hr);
-}
-
-// What no message can carry is refused by the encoders rather than sent mangled; a message at
-// every limit is carried.
-TEST(SensorMessages, HoldWhatTheirLimitsAllowAndNoMore) {
-    auto set = [](message::Value value) {
-        return message::EncodeRequest(
-            message::Request{message::Command::kSetProperties,
-                             L"S",
-                             {},
-                             {{SENSOR_PROPERTY_MODEL, std::move(value)}}});
-    };
-    for (const message::Value& refused :
-         {message::Value(std::wstring(L"a\0b", 3)),
-          message::Value(std::wstring(1, wchar_t(0xD800))),
-          message::Value(std::wstring(1, wchar_t(0x110000))),
-          message::Value(std::wstring(message::kMaxStringUnits + 1, L'x')),
-          message::Value(message::Bytes(message::kMaxByteVector + 1))}) {
-        EXPECT_TRUE(set(refused).empty()) << message::VarTypeOf(refused);
-    }
-    message::Request request;
-    EXPECT_EQ(message::DecodeRequest(set(std::wstring(message::kMaxStringUnits, L'x')), &request),
-              S_OK);
-    EXPECT_EQ(message::DecodeRequest(set(message::Bytes(message::kMaxByteVector)), &request), S_OK);
-    request = message::Request{message::Command::kGetProperties, L"S", {}, {}};
-    request.keys.resize(message::kMaxCollectionCount);
-    const Bytes most = message::EncodeRequest(request);
-    EXPECT_EQ(message::DecodeRequest(most, &request), S_OK);
-    request.keys.resize(message::kMaxCollectionCount + 1);
-    EXPECT_TRUE(message::EncodeRequest(request).empty());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -22,6 +23,7 @@
 #include "default_device.h"
 #include "device_file.h"
 #include "device_server.h"
+#include "device_state.h"
 #include "driver_class.h"
 #include "framework_host.h"
 #include "host_commands.h"
@@ -141,6 +143,12 @@ std::string Frames(const Bytes& stream) {
     return decoding + std::to_string(reader.Buffered()) + " bytes left";
 }
 
+sockaddr_un Address(const std::string& socket) {
+    sockaddr_un address{AF_UNIX, {}};
+    std::strncpy(address.sun_path, socket.c_str(), sizeof(address.sun_path) - 1);
+    return address;
+}
+
 struct Run {
     std::vector<std::future<client::Completion>> reads;  // ended by the file's close at the latest
     TestHost host;
@@ -187,6 +195,22 @@ std::string Step(Run& run, const std::string& verb, const std::string& argument)
         outcome = run.host.calls_.WaitForCalls("OnCleanupFile", cleanups + 1) ? "cleaned up" : "";
     } else if (verb == "stop") {
         outcome = run.host.Stop() ? "clean" : "unclean";
+    } else if (verb == "state") {  // the device's state file holds the rest of the step
+        std::filesystem::create_directories(run.host.folder_.path() / "state");
+        std::ofstream(host::DeviceState::StateFile(L"ROOT\\ZNTR_TEST\\0000",
+                                                   run.host.folder_.path() / "state"))
+            << argument;
+    } else if (verb == "serve-again") {  // a second server at the host's socket
+        try {
+            host::DeviceServer(*run.host.host_, run.host.socket_, false, nullptr);
+        } catch (const std::runtime_error& error) {
+            outcome = error.what();
+        }
+    } else if (verb == "leave-socket") {  // as a host that died leaves it
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const sockaddr_un address = Address(run.host.socket_);
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+        ::close(fd);
     } else if (const auto command = protocol::FindHostCommand(verb, argument)) {
         const auto result = client::RunHostCommand(run.host.socket_, *command);
         if (command != protocol::HostCommand::kStatus) {
@@ -211,9 +235,13 @@ Outcomes RunHostScenario(const std::vector<std::string>& steps) {
         outcomes.push_back(
             {"", Step(run, step.substr(0, space), step.substr(std::min(space + 1, step.size())))});
         outcomes.back()[0] = CallsSince(run.host.calls_, before);
-        for (std::string& cell : outcomes.back()) {  // the module's path as MODULE
-            for (std::size_t at; (at = cell.find(run.module)) != std::string::npos;) {
-                cell.replace(at, run.module.size(), "MODULE");
+        for (std::string& cell : outcomes.back()) {  // paths as MODULE and FOLDER
+            for (const auto& [path, name] :
+                 {std::pair{run.module, "MODULE"},
+                  std::pair{run.host.folder_.path().string(), "FOLDER"}}) {
+                for (std::size_t at; (at = cell.find(path)) != std::string::npos;) {
+                    cell.replace(at, path.size(), name);
+                }
             }
         }
     }
@@ -233,9 +261,12 @@ class Host : public ::testing::Test, public TestHost {
 TEST_F(Host, ServesRequestsAsTheDriverCompletesThemInParallel) {
     Start();
     // The futures go before the file, whose close ends whatever they still wait for.
+    std::future<client::Completion> read;
     std::vector<std::future<std::string>> answers;
     auto file = Open();
-    // Four requests at once inside the driver, each answered to its caller.
+    read = std::async(std::launch::async, [&] { return file->Read(8); });
+    ASSERT_TRUE(calls_.WaitForCalls("OnRead", 1));
+    // Four requests at once inside the driver, each answered to its caller while the read waits.
     calls_.CloseGate("OnDeviceIoControl");
     for (int i = 0; i < 4; ++i) {
         answers.push_back(std::async(std::launch::async, [&, i] {
@@ -258,18 +289,18 @@ TEST_F(Host, ServesRequestsAsTheDriverCompletesThemInParallel) {
     ASSERT_TRUE(calls_.WaitForCalls("OnDeviceIoControl", 6));
     file->Close();
     EXPECT_EQ(answers.back().get(), "0x8007048F") << "ERROR_DEVICE_NOT_CONNECTED";
+    EXPECT_EQ(read.get().status, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
     const std::size_t opened = calls_.Calls().size();
     calls_.OpenGate("OnDeviceIoControl");
     ASSERT_TRUE(calls_.WaitForCalls("OnCleanupFile", 1));
     EXPECT_EQ(calls_.Calls().at(opened), "OnCleanupFile()") << "not before the callback returned";
-    EXPECT_EQ(host_->Device().OutstandingRequests(), 0u);
+    EXPECT_EQ(host_->Device().OutstandingRequests(), 1u) << "the read stays with the driver";
 }
 
 // Whether the host closes a connection that sends it the bytes, rather than wait for more.
 bool ClosedAfter(const std::string& socket, const Bytes& bytes) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{AF_UNIX, {}};
-    std::strncpy(address.sun_path, socket.c_str(), sizeof(address.sun_path) - 1);
+    const sockaddr_un address = Address(socket);
     const timeval patience{30, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
     ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
