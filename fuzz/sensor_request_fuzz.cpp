@@ -115,6 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& request : sent) {
         FUZZ_CHECK(request->Completed(), "every request completed in the end");
     }
-    FUZZ_CHECK(session.HostErrors().empty(), "no request completed twice");
+    FUZZ_CHECK(session.Driver().calls.Count("HostError") == 0, "no request completed twice");
     return 0;
 }

@@ -48,10 +48,9 @@ std::string Values(const message::ValueList& values) {
     return " [" + text + "]";
 }
 
-std::string Named(std::uint16_t command, const std::wstring& sensorId) {
-    const message::CommandInfo* info = message::FindCommand(command);
-    return std::string(info != nullptr ? info->name : "#" + std::to_string(command)) + " \"" +
-           zntr::client::Utf8(sensorId) + "\"";
+std::string CommandName(message::Command command) {
+    const message::CommandInfo* info = message::FindCommand(static_cast<std::uint16_t>(command));
+    return info != nullptr ? info->name : "#" + std::to_string(static_cast<int>(command));
 }
 
 struct Run {
@@ -162,7 +161,7 @@ std::string AsRequest(const Bytes& bytes) {
     if (FAILED(hr)) {
         return Status(hr);
     }
-    std::string text = Named(static_cast<std::uint16_t>(r.command), r.sensorId);
+    std::string text = CommandName(r.command) + " \"" + zntr::client::Utf8(r.sensorId) + "\"";
     text += r.keys.empty() ? "" : Keys(r.keys);
     text += r.values.empty() ? "" : Values(r.values);
     return text;
@@ -174,10 +173,7 @@ std::string AsAnswer(const Bytes& bytes) {
     if (FAILED(hr)) {
         return Status(hr);
     }
-    const message::CommandInfo* info = message::FindCommand(static_cast<std::uint16_t>(a.command));
-    std::string text =
-        (info != nullptr ? info->name : "#" + std::to_string(static_cast<int>(a.command))) +
-        std::string(" ") + Status(a.status);
+    std::string text = CommandName(a.command) + " " + Status(a.status);
     if (a.status == message::kStatusBufferTooSmall) {
         return text + " needs " + std::to_string(a.neededBodyBytes);
     }

@@ -13,8 +13,8 @@
 // does: on the real framework objects of host/framework (a device whose state stays in memory, its
 // files, and device I/O control requests made as the host's server makes them), the requests
 // handed to ProcessIoControl as the driver's queue hands the sensor messages over. The thread that
-// makes a session is in COM's multithreaded apartment while it lives; the host's error reports (a
-// request completed twice, for one) are kept for the test.
+// makes a session is in COM's multithreaded apartment while it lives; the host's errors (a request
+// completed twice, for one) are recorded with the driver's calls as HostError(text).
 #pragma once
 
 #include <atomic>
@@ -198,9 +198,8 @@ class ClassExtensionSession {
         driver_->Release();  // the ComPtr's reference is the one
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         previousSink_ = zntr::host::SetHostReportSink([this](auto kind, std::string_view text) {
-            std::lock_guard<std::mutex> lock(mutex_);
             if (kind == zntr::host::ReportKind::kError) {
-                errors_.emplace_back(text);
+                driver_->calls.Record("HostError(" + std::string(text) + ")");
             }
         });
         zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0000", {}, device_.GetAddressOf());
@@ -220,11 +219,6 @@ class ClassExtensionSession {
     ISensorClassExtension& Extension() { return *extension_.Get(); }
     IWDFDevice* Device() { return device_.Get(); }
     FakeSensorDriver& Driver() { return *driver_.Get(); }
-    // The host's error reports since the session began.
-    std::vector<std::string> HostErrors() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return errors_;
-    }
 
     // A client's file of the device; the driver's calls name it `name`.
     ComPtr<zntr::host::FrameworkFile> NewFile(const std::string& name) {
@@ -275,8 +269,6 @@ class ClassExtensionSession {
     ComPtr<FakeSensorDriver> driver_;
     ComPtr<ISensorClassExtension> extension_;
     zntr::host::HostReportSink previousSink_;
-    std::mutex mutex_;
-    std::vector<std::string> errors_;
 };
 
 }  // namespace zntr::test

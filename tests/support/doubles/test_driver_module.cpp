@@ -1,7 +1,7 @@
-// The test driver module (test_driver.h): one object that is the driver (IDriverEntry), its
-// device's callback object and its queue's, recording every callback through the loading
-// program's recorder; the class factory of its one class; and the exports a host looks for. The
-// framework version it claims is chosen when it is built.
+// The test driver module (test_driver.h): one object that is the class factory of its one class,
+// the driver (IDriverEntry), its device's callback object and its queue's, recording every
+// callback through the loading program's recorder; and the exports a host looks for. The framework
+// version it claims is chosen when it is built.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -22,7 +22,7 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// Objects of the module alive now, and the locks of its class factory: 0 lets it unload.
+// Objects of the module alive now: 0 lets it unload.
 std::atomic<long> gObjects{0};
 long (*gRecord)(const char* call) = nullptr;
 
@@ -47,7 +47,8 @@ void Answer(IWDFIoRequest* request, const std::string& bytes) {
     request->CompleteWithInformation(S_OK, size);
 }
 
-class Driver final : public IDriverEntry,
+class Driver final : public IClassFactory,
+                     public IDriverEntry,
                      public IPnpCallbackHardware,
                      public IPnpCallback,
                      public IFileCallbackCleanup,
@@ -68,7 +69,8 @@ class Driver final : public IDriverEntry,
                : IsEqualIID(riid, IID_IQueueCallbackRead)   ? As<IQueueCallbackRead>()
                : IsEqualIID(riid, IID_IQueueCallbackDeviceIoControl)
                    ? As<IQueueCallbackDeviceIoControl>()
-                   : nullptr;
+               : IsEqualIID(riid, IID_IClassFactory) ? As<IClassFactory>()
+                                                     : nullptr;
         return *ppv != nullptr ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
@@ -79,6 +81,12 @@ class Driver final : public IDriverEntry,
         }
         return left;
     }
+
+    // The class factory hands out the driver it is.
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** ppv) override {
+        return QueryInterface(riid, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE OnInitialize(IWDFDriver*) override {
         return Record("OnInitialize()");
@@ -174,28 +182,6 @@ class Driver final : public IDriverEntry,
     std::deque<ComPtr<IWDFIoRequest>> reads_;
 };
 
-class ClassFactory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)
-                   ? static_cast<IClassFactory*>(this)
-                   : nullptr;
-        return *ppv != nullptr ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    // The one factory lives as long as the module; a reference on it counts as a lock.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++gObjects); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--gObjects); }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** ppv) override {
-        Driver* driver = new Driver();
-        const HRESULT hr = driver->QueryInterface(riid, ppv);
-        driver->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return E_NOTIMPL; }
-};
-
-ClassFactory gFactory;
-
 }  // namespace
 
 ZNTR_EXPORT const UMDF_VERSION_DATA Microsoft_WDF_UMDF_Version = {ZNTR_TEST_DRIVER_MAJOR,
@@ -203,8 +189,13 @@ ZNTR_EXPORT const UMDF_VERSION_DATA Microsoft_WDF_UMDF_Version = {ZNTR_TEST_DRIV
 
 ZNTR_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     *ppv = nullptr;
-    return IsEqualCLSID(clsid, zntr::test::kTestDriverClass) ? gFactory.QueryInterface(riid, ppv)
-                                                             : CLASS_E_CLASSNOTAVAILABLE;
+    if (!IsEqualCLSID(clsid, zntr::test::kTestDriverClass)) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    Driver* driver = new Driver();
+    const HRESULT hr = driver->QueryInterface(riid, ppv);
+    driver->Release();
+    return hr;
 }
 
 ZNTR_EXPORT HRESULT DllCanUnloadNow() {
