@@ -25,6 +25,7 @@ using Microsoft::WRL::ComPtr;
 // Objects of the module alive now: 0 lets it unload.
 std::atomic<long> gObjects{0};
 long (*gRecord)(const char* call) = nullptr;
+void* gKept = nullptr;  // a driver kept alive: the module cannot unload
 
 HRESULT Record(const std::string& call) {
     return static_cast<HRESULT>(gRecord(call.c_str()));
@@ -105,7 +106,8 @@ class Driver final : public IClassFactory,
     }
     void STDMETHODCALLTYPE OnDeinitialize(IWDFDriver*) override {
         if (Record("OnDeinitialize()") == S_FALSE) {
-            AddRef();  // never released: the module cannot unload
+            AddRef();  // never released, but held where the module keeps its data
+            gKept = this;
         }
     }
 
