@@ -1,14 +1,9 @@
-// The framework host's framing of client messages: the input is a client's byte stream, given to
-// a FrameReader as the host's connection does, once whole and once in receives of 1 to 256 bytes
-// (each as long as the byte it starts with says). A local client is a trust boundary: whatever it
-// sends must end in messages or a refusal, never a crash, a hang or a leak. Seeds:
-// tests/data/wire/frames.
-//
-// Beyond that, it checks:
-// - a decoded message encodes to the very bytes it was read from;
-// - the stream gives the same messages, and the same refusal, however it is cut;
-// - a malformed stream stays malformed (the connection is closed, never resynchronised);
-// - the reader never holds more bytes than it was given and not yet taken.
+// The framework host's framing of client messages (a local client is a trust boundary: whatever
+// it sends ends in messages or a refusal, never a crash, a hang or a leak). The input is a
+// client's byte stream, given to a FrameReader once whole and once in receives of 1 to 256 bytes
+// (each as long as the byte it starts with says); seeds: tests/data/wire/frames. Checked: a
+// message encodes to the very bytes it was read from; the same messages and refusal however the
+// stream is cut; malformed is final; the reader holds exactly the bytes given and not yet taken.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

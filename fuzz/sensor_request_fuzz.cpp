@@ -1,22 +1,14 @@
-// The sensor messages and the class extension's handling of them. The input is one sensor
-// message, or several one after the other (a new one starts at each "ZSNM" after the first
-// byte). Seeds: tests/data/wire/sensor.
-//
-// The whole input is decoded as a request and as an answer: what decodes must encode to the very
-// same bytes (one encoding per message), and no message cut from it may decode. Then each message
-// is a device I/O control request of one of two client files, as the framework hands it to a class
-// extension initialised with a fake sensor driver (the real framework objects around it): message i
-// comes from file i % 2, through the read-only control code when i % 3 is 2 (else read-write), with
-// an output buffer of 4096, 16, 64 or no bytes by i % 4; a state change and a data event are posted
-// after each. A local client is a trust boundary: a malformed or hostile message gets an error,
-// never a crash, a hang or a leak.
-//
-// Beyond that, it checks:
-// - only a wait for an event stays pending; a successful completion carries an answer that
-//   decodes (or the header of one that did not fit);
-// - the driver's client and subscriber counts stay within the files there are, and come back to
-//   zero when both files are cleaned up;
-// - after Uninitialize every request has been completed, none twice.
+// The sensor messages and the class extension's handling of them (a local client is a trust
+// boundary: a hostile message gets an error, never a crash, a hang or a leak). The input is one
+// sensor message or several (a new one starts at each "ZSNM" after the first byte); seeds:
+// tests/data/wire/sensor. Decoded whole as a request and as an answer, what decodes encodes to
+// the very same bytes and no message cut from it decodes. Then message i is a device I/O control
+// request of client file i % 2 to a class extension with the fake sensor driver (on the real
+// framework objects), read-only when i % 3 is 2, with an output buffer of 4096, 16, 64 or 0 bytes
+// by i % 4, each followed by a posted state change and data event. Checked: only a wait for an
+// event stays pending; a success carries an answer that decodes; the driver's client and
+// subscriber counts stay within the files and return to zero once both are cleaned up; after
+// Uninitialize every request has been completed, none twice.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -34,8 +26,7 @@ namespace {
 namespace message = zntr::sensor_message;
 using Bytes = std::span<const std::uint8_t>;
 
-// What decodes encodes to the very same bytes (one encoding per message), and no shorter
-// message, cut from it, decodes (checked for inputs of up to 1 KiB).
+// What decodes encodes to the same bytes, and no cut of it decodes (inputs up to 1 KiB).
 template <typename Decoded, typename Encode>
 void CheckDecoding(Bytes input, HRESULT (*decode)(Bytes, Decoded*), Encode encode) {
     Decoded decoded;

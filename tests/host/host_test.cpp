@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <map>
 #include <nlohmann/json.hpp>
 
 #include "default_device.h"

@@ -1,20 +1,15 @@
-// The class extension's doubles. FakeSensorDriver is a sensor driver of the tests' own
-// (ISensorDriver) on CallRecorder: each callback is recorded as "Method(file,sensor)" (the file by
-// the name the test gave it, "-" for none), may be held at a gate, and returns the answer set for
-// its method when that is a failure. It reports one sensor, kFakeSensorId: properties its object
-// ID, a friendly name and its state; data fields a latitude, and a satellite count of a type the
-// sensor messages do not carry (VT_I2) in every answer; events data updated and state changed. A
-// set answers the values as the driver received them. (Its collections are made with the class
-// extension's own portable_values.h, which the raw set-properties row shows crosses both ways.) It
-// counts clients and subscribers as the real sensor does (a disconnect or unsubscribe with none
-// left is E_UNEXPECTED).
+// The class extension's doubles. FakeSensorDriver, a sensor driver (ISensorDriver) on
+// CallRecorder: each callback is recorded as "Method(file,sensor)" (the file by the name the test
+// gave it, "-" for none), may be held at a gate, and returns its method's answer when a failure.
+// Its one sensor, kFakeSensorId, has properties (object ID, friendly name, state), data fields (a
+// latitude, and a satellite count as VT_I2, which no sensor message carries) and events (data
+// updated, state changed); a set answers the values as received. It counts clients and
+// subscribers as the real sensor does (going below zero is E_UNEXPECTED).
 //
-// ClassExtensionSession runs the real class extension with it in process, as the framework host
-// does: on the real framework objects of host/framework (a device whose state stays in memory, its
-// files, and device I/O control requests made as the host's server makes them), the requests
-// handed to ProcessIoControl as the driver's queue hands the sensor messages over. The thread that
-// makes a session is in COM's multithreaded apartment while it lives; the host's errors (a request
-// completed twice, for one) are recorded with the driver's calls as HostError(text).
+// ClassExtensionSession runs the real class extension with it on the real framework objects
+// (a device whose state stays in memory, its files, device I/O control requests as the host's
+// server makes them), in COM's multithreaded apartment while it lives; the host's errors are
+// recorded with the driver's calls as HostError(text).
 #pragma once
 
 #include <atomic>
@@ -37,11 +32,11 @@ using Microsoft::WRL::ComPtr;
 
 inline constexpr wchar_t kFakeSensorId[] = L"FakeSensor";
 
-// A new Portable Devices collection of the platform (whose calls do not fail here).
-template <typename Interface>
-ComPtr<Interface> New(REFCLSID clsid, REFIID iid) {
-    ComPtr<Interface> collection;
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+// A new collection of value lists (the platform's calls do not fail here).
+inline ComPtr<IPortableDeviceValuesCollection> NewCollection() {
+    ComPtr<IPortableDeviceValuesCollection> collection;
+    CoCreateInstance(CLSID_PortableDeviceValuesCollection, nullptr, CLSCTX_INPROC_SERVER,
+                     IID_IPortableDeviceValuesCollection,
                      reinterpret_cast<void**>(collection.GetAddressOf()));
     return collection;
 }
@@ -60,9 +55,7 @@ class FakeSensorDriver final : public zntr::platform::ComObject<ISensorDriver> {
 
     HRESULT STDMETHODCALLTYPE
     OnGetSupportedSensorObjects(IPortableDeviceValuesCollection** objects) override {
-        *objects = New<IPortableDeviceValuesCollection>(CLSID_PortableDeviceValuesCollection,
-                                                        IID_IPortableDeviceValuesCollection)
-                       .Detach();
+        *objects = NewCollection().Detach();
         ComPtr<IPortableDeviceValues> object;
         zntr::host::MakeValues(Properties(), object.GetAddressOf());
         (*objects)->Add(object.Get());
@@ -251,8 +244,7 @@ class ClassExtensionSession {
     // Posts one event of each parameter list.
     HRESULT Post(const std::vector<zntr::sensor_message::ValueList>& events,
                  std::wstring sensorId = kFakeSensorId) {
-        auto collection = New<IPortableDeviceValuesCollection>(CLSID_PortableDeviceValuesCollection,
-                                                               IID_IPortableDeviceValuesCollection);
+        auto collection = NewCollection();
         for (const auto& parameters : events) {
             ComPtr<IPortableDeviceValues> values;
             zntr::host::MakeValues(parameters, values.GetAddressOf());

@@ -8,10 +8,9 @@
 // got is not its load address); S_FALSE to OnDeviceAdd makes no device; S_FALSE to
 // OnDeinitialize keeps the driver alive, so the module cannot unload; OnPrepareHardware makes the
 // default queue (once) unless it fails; OnCreateFile completes the open with the answer; OnRead
-// holds the read until kTestDriverCompleteReads (reads still held when the driver goes are never
-// completed); OnDeviceIoControl serves the codes below, else completes with the answer. The
-// module finds the recorder through ZntrTestDriverRecord, which a test program that loads it
-// exports (ENABLE_EXPORTS); anywhere else its DllMain refuses the attach.
+// holds the read, never completed; OnDeviceIoControl serves the codes below, else completes with
+// the answer. It finds the recorder through ZntrTestDriverRecord, which a test program that loads
+// it exports (ENABLE_EXPORTS); anywhere else its DllMain refuses the attach.
 #pragma once
 
 #include <string>
@@ -26,10 +25,8 @@ inline constexpr CLSID kTestDriverClass = {
     0x5B0C7E4A, 0x3D1F, 0x4C2B, {0x9A, 0x8E, 0x7F, 0x6D, 0x5C, 0x4B, 0x3A, 0x21}};
 
 // Device I/O control codes of the test driver's queue.
-inline constexpr ULONG kTestDriverEcho = 1;  // output: the input, as much as fits
-inline constexpr ULONG kTestDriverCompleteReads =
-    2;  // each held read, oldest first, gets the input
-inline constexpr ULONG kTestDriverCompleteTwice = 3;  // completed with S_OK, then with E_FAIL
+inline constexpr ULONG kTestDriverEcho = 1;           // output: the input, as much as fits
+inline constexpr ULONG kTestDriverCompleteTwice = 2;  // completed with S_OK, then with E_FAIL
 
 // The calls of every test driver module this program loaded.
 CallRecorder& TestDriverCalls();

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
-#include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "standin/libloaderapi.h"
 #include "standin/wrl_client.h"
@@ -35,17 +35,6 @@ std::string ActionOf(IWDFDevice* device) {
     ComPtr<IWDFDevice2> device2;
     device->QueryInterface(IID_IWDFDevice2, reinterpret_cast<void**>(device2.GetAddressOf()));
     return device2 ? std::to_string(device2->GetSystemPowerAction()) : "?";
-}
-
-// Completes the request with as much of the bytes as its output buffer takes.
-void Answer(IWDFIoRequest* request, const std::string& bytes) {
-    ComPtr<IWDFMemory> memory;
-    request->GetOutputMemory(memory.GetAddressOf());
-    SIZE_T size = 0;
-    void* buffer = memory ? memory->GetDataBuffer(&size) : nullptr;
-    size = std::min<SIZE_T>(size, bytes.size());
-    std::copy_n(bytes.data(), size, static_cast<char*>(buffer));
-    request->CompleteWithInformation(S_OK, size);
 }
 
 class Driver final : public IClassFactory,
@@ -150,21 +139,16 @@ class Driver final : public IClassFactory,
     void STDMETHODCALLTYPE OnDeviceIoControl(IWDFIoQueue*, IWDFIoRequest* request, ULONG code,
                                              SIZE_T, SIZE_T) override {
         const HRESULT answer = Record("OnDeviceIoControl(" + std::to_string(code) + ")");
-        ComPtr<IWDFMemory> memory;
-        request->GetInputMemory(memory.GetAddressOf());
-        SIZE_T size = 0;
-        const auto* data = memory ? static_cast<const char*>(memory->GetDataBuffer(&size)) : "";
-        const std::string input(data, size);
-        std::deque<ComPtr<IWDFIoRequest>> reads;
-        if (code == zntr::test::kTestDriverCompleteReads) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            reads.swap(reads_);
-        }
-        for (const auto& read : reads) {
-            Answer(read.Get(), input);
-        }
-        if (code == zntr::test::kTestDriverEcho) {
-            Answer(request, input);
+        if (code == zntr::test::kTestDriverEcho) {  // as much of the input as the output takes
+            ComPtr<IWDFMemory> in, out;
+            request->GetInputMemory(in.GetAddressOf());
+            request->GetOutputMemory(out.GetAddressOf());
+            SIZE_T size = 0, room = 0;
+            const void* data = in ? in->GetDataBuffer(&size) : nullptr;
+            void* buffer = out ? out->GetDataBuffer(&room) : nullptr;
+            size = std::min(size, room);
+            std::copy_n(static_cast<const char*>(data), size, static_cast<char*>(buffer));
+            request->CompleteWithInformation(S_OK, size);
             return;
         }
         request->Complete(answer);
@@ -181,7 +165,7 @@ class Driver final : public IClassFactory,
 
     std::atomic<ULONG> references_{1};
     std::mutex mutex_;
-    std::deque<ComPtr<IWDFIoRequest>> reads_;
+    std::vector<ComPtr<IWDFIoRequest>> reads_;  // held, never completed
 };
 
 }  // namespace
