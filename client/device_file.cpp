@@ -62,11 +62,6 @@ void DeviceFile::Close() {
     });
 }
 
-bool DeviceFile::Connected() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !lost_;
-}
-
 Completion DeviceFile::Read(std::size_t maxBytes) {
     if (maxBytes > zntr::protocol::kMaxTransferSize) {
         return Completion{E_INVALIDARG, {}};

@@ -42,8 +42,6 @@ class DeviceFile final : public DeviceChannel {
 
     // Ends the connection; the host cleans the file up. Calls waiting in other threads return.
     void Close();
-    // Whether the connection to the host is still there.
-    bool Connected() const;
 
   private:
     struct Waiter {

@@ -58,10 +58,9 @@ class SensorClient {
 
     // Each sensor object the driver reports, with every property it supports.
     std::vector<ValueList> SupportedSensorObjects();
-    // The sensor the requests below name: the one chosen, or else the first sensor object's
-    // WPD_OBJECT_ID (asked for once).
+    // The sensor the requests below name: the first sensor object's WPD_OBJECT_ID (asked for
+    // once).
     const std::wstring& SensorId();
-    void UseSensor(std::wstring sensorId) { sensorId_ = std::move(sensorId); }
 
     std::vector<PROPERTYKEY> SupportedProperties();
     std::vector<PROPERTYKEY> SupportedDataFields();

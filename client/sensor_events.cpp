@@ -37,7 +37,6 @@ void EventQueue::Push(SensorEvent event) {
         events_.push_back(std::move(event));
         if (events_.size() > limit_) {
             events_.pop_front();
-            ++dropped_;
         }
     }
     arrived_.notify_all();
@@ -51,11 +50,6 @@ std::optional<SensorEvent> EventQueue::Next(std::chrono::milliseconds timeout) {
     SensorEvent event = std::move(events_.front());
     events_.pop_front();
     return event;
-}
-
-std::size_t EventQueue::Dropped() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return dropped_;
 }
 
 }  // namespace zntr::client

@@ -47,7 +47,7 @@ struct SensorEvent {
 using EventCallback = std::function<void(const SensorEvent& event)>;
 
 // Events collected for a reader on another thread. It holds at most `limit` events; past that
-// the oldest goes and is counted. Safe to use from several threads.
+// the oldest goes. Safe to use from several threads.
 class EventQueue {
   public:
     explicit EventQueue(std::size_t limit = 1024) : limit_(limit) {}
@@ -59,14 +59,12 @@ class EventQueue {
     }
     // The oldest event, waiting at most `timeout` for one.
     std::optional<SensorEvent> Next(std::chrono::milliseconds timeout);
-    std::size_t Dropped() const;
 
   private:
     const std::size_t limit_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<SensorEvent> events_;
-    std::size_t dropped_ = 0;
 };
 
 }  // namespace zntr::client

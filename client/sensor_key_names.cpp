@@ -150,40 +150,6 @@ std::string GuidText(const GUID& guid) {
     return text;
 }
 
-std::optional<GUID> GuidFromText(std::string_view text) {
-    if (text.size() != 38 || text.front() != '{' || text.back() != '}') {
-        return std::nullopt;
-    }
-    // The hex digits' positions, in the order the GUID's bytes take them.
-    std::uint8_t bytes[16];
-    std::size_t position = 1;
-    for (std::uint8_t& byte : bytes) {
-        if (position == 9 || position == 14 || position == 19 || position == 24) {
-            if (text[position] != '-') {
-                return std::nullopt;
-            }
-            ++position;
-        }
-        unsigned value = 0;
-        const char* first = text.data() + position;
-        const auto result = std::from_chars(first, first + 2, value, 16);
-        if (result.ptr != first + 2) {
-            return std::nullopt;
-        }
-        byte = static_cast<std::uint8_t>(value);
-        position += 2;
-    }
-    GUID guid{};
-    guid.Data1 = (static_cast<std::uint32_t>(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) |
-                 bytes[3];
-    guid.Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
-    guid.Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
-    for (int i = 0; i < 8; ++i) {
-        guid.Data4[i] = bytes[8 + i];
-    }
-    return guid;
-}
-
 std::string KeyName(const PROPERTYKEY& key) {
     for (const KeyEntry& entry : kKeyNames) {
         if (IsEqualPropertyKey(entry.key, key)) {
@@ -191,27 +157,6 @@ std::string KeyName(const PROPERTYKEY& key) {
         }
     }
     return GuidText(key.fmtid) + "," + std::to_string(key.pid);
-}
-
-std::optional<PROPERTYKEY> KeyFromName(std::string_view name) {
-    for (const KeyEntry& entry : kKeyNames) {
-        if (name == entry.name) {
-            return entry.key;
-        }
-    }
-    const std::size_t comma = name.find(',');
-    if (comma == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const std::optional<GUID> fmtid = GuidFromText(name.substr(0, comma));
-    const std::string_view pidText = name.substr(comma + 1);
-    DWORD pid = 0;
-    const auto result = std::from_chars(pidText.data(), pidText.data() + pidText.size(), pid);
-    if (!fmtid || pidText.empty() || result.ptr != pidText.data() + pidText.size() ||
-        result.ec != std::errc()) {
-        return std::nullopt;
-    }
-    return PROPERTYKEY{*fmtid, pid};
 }
 
 std::string EventName(const GUID& eventId) {

@@ -1,10 +1,8 @@
 // The published names of the sensor's keys, events and types, for programs that show what the
-// sensor answers or take keys on a command line, and a text form of every message value.
+// sensor answers, and a text form of every message value.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "sensor_message.h"
 
@@ -12,14 +10,10 @@ namespace zntr::client {
 
 // "{2ED0F2A4-0087-41D3-87DB-6773370B3C88}": braces, upper-case hex.
 std::string GuidText(const GUID& guid);
-// A GUID in that form (either case); nothing for other text.
-std::optional<GUID> GuidFromText(std::string_view text);
 
 // The key's published name ("SENSOR_DATA_TYPE_LATITUDE_DEGREES"), or "{fmtid},pid" for a key
 // the table does not know.
 std::string KeyName(const PROPERTYKEY& key);
-// A published name, or "{fmtid},pid".
-std::optional<PROPERTYKEY> KeyFromName(std::string_view name);
 
 // The event's published name ("SENSOR_EVENT_DATA_UPDATED"), or its GUID text.
 std::string EventName(const GUID& eventId);

@@ -124,12 +124,6 @@ std::vector<std::uint8_t> EncodeBufferTooSmall(Command command, std::uint32_t ne
     return std::move(message.Bytes());
 }
 
-std::vector<std::uint8_t> EncodeRefusal(Command command, HRESULT status) {
-    wire::Writer message;
-    WriteHeader(message, static_cast<std::uint16_t>(command), status, 0);
-    return std::move(message.Bytes());
-}
-
 HRESULT DecodeHeader(std::span<const std::uint8_t> message, Header* header) {
     wire::Reader reader(message);
     return ReadHeader(reader, message.size(), header);

@@ -190,8 +190,6 @@ std::vector<std::uint8_t> EncodeRequest(const Request& request);
 std::vector<std::uint8_t> EncodeAnswer(const Answer& answer);
 // The header alone of an answer whose body does not fit, naming the body's size.
 std::vector<std::uint8_t> EncodeBufferTooSmall(Command command, std::uint32_t neededBodyBytes);
-// An answer that is the header alone: a refusal.
-std::vector<std::uint8_t> EncodeRefusal(Command command, HRESULT status);
 
 // Decoders. S_OK, or kStatusMalformed for anything that does not hold together (wrong magic,
 // lengths that disagree with the bytes, counts over the limits, unknown value types, bad text,

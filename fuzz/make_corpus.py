@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into corpus/<target>/.
+"""Writes the seed corpora of the fuzz targets into corpus/<target>/, and the wire inputs that
+are both seeds and inputs of the wire runner into tests/data/wire/.
 
 The inputs follow each target's layout (see the comment at the top of its source): texts cut by
 FuzzedDataProvider::ConsumeRandomLengthString (a backslash and another character end a text, a
@@ -190,90 +191,202 @@ def port_discovery():
     write(folder, "keys-twice", answer(headers + good + "GPSEnable=0" + ESC + "WwPort=1" + ESC))
 
 
+def wire(name):
+    """A folder of tests/data/wire: inputs of the wire runner that are seeds of a target too."""
+    folder = os.path.join(HERE, "..", "tests", "data", "wire", name)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    return folder
+
+
 def host_framing():
-    folder = reset("host_framing")
+    """Byte streams as a host's client or the host sends them (host/protocol.md)."""
+    folder = wire("frames")
 
     def frame(body):
         return struct.pack("<I", len(body)) + body
 
-    open_message = frame(b"\x01" + struct.pack("<IH", 1, 0))
-    open_named = frame(b"\x01" + struct.pack("<IH", 1, 6) + b"stream")
-    controls = [frame(b"\x02" + struct.pack("<IB", 1, command)) for command in range(1, 10)]
-    read = frame(b"\x03" + struct.pack("<QI", 7, 1024))
-    ioctl = frame(b"\x04" + struct.pack("<QII", 8, 0x0040C108, 4096) + b"ZSNM\x01\x00\x08\x00" +
-                  b"\x00" * 8)
-    opened = frame(b"\x81" + struct.pack("<i", 0))
-    result = frame(b"\x82" + struct.pack("<i", 0) + b'{"module":"x"}')
-    completed = frame(b"\x83" + struct.pack("<Qi", 7, 0) + b"$GPGGA\r\n")
+    def open_frame(name=b"", version=1):
+        return frame(b"\x01" + struct.pack("<IH", version, len(name)) + name)
 
-    def stream(data, *receives):
-        seed = Input()
-        seed.raw(data)
-        for size in receives:
-            seed.u16(size)
-        return seed.bytes()
+    def read(request, length):
+        return frame(b"\x03" + struct.pack("<QI", request, length))
 
-    write(folder, "open-then-reads", stream(open_message + read + read + ioctl, 4096))
-    write(folder, "open-named", stream(open_named, 64))
-    for number, control in enumerate(controls, start=1):
-        write(folder, "control-%d" % number, stream(control, 64))
-    write(folder, "host-messages", stream(opened + result + completed, 4096))
-    write(folder, "byte-by-byte", stream(open_message + read, *([1] * (len(open_message) +
-                                                                       len(read)))))
-    write(folder, "zero-length", stream(struct.pack("<I", 0) + b"\x01", 64))
-    write(folder, "too-long", stream(struct.pack("<I", 0x7FFFFFFF) + b"\x03", 64))
-    write(folder, "unknown-type", stream(frame(b"\x7F\x00"), 64))
+    def ioctl(request, code, output, data):
+        return frame(b"\x04" + struct.pack("<QII", request, code, output) + data)
+
+    header = b"ZSNM\x01\x00\x08\x00" + b"\x00" * 8
+    limit = (1 << 20) + 64
+    streams = {
+        "open-then-requests": open_frame() + read(7, 1024) + read(8, 16) +
+                              ioctl(9, 0x0040C108, 4096, header),
+        "open-named": open_frame(b"stream"),
+        "open-version-2": open_frame(version=2),
+        "controls": b"".join(frame(b"\x02" + struct.pack("<IB", 1, c)) for c in range(1, 10)),
+        "host-messages": frame(b"\x81" + struct.pack("<i", 0)) +
+                         frame(b"\x82" + struct.pack("<i", 0) + b'{"module":"x"}') +
+                         frame(b"\x83" + struct.pack("<Qi", 7, 0) + b"$GPGGA\r\n"),
+        "host-failures": frame(b"\x81" + struct.pack("<I", 0x80070651)) +
+                         frame(b"\x83" + struct.pack("<QI", 3, 0x80030005)),
+        "cut-short": open_frame() + read(1, 64)[:-3],
+        "zero-length": struct.pack("<I", 0) + b"\x01",
+        "too-long": struct.pack("<I", 0x7FFFFFFF) + b"\x03",
+        "just-over-the-limit": struct.pack("<I", limit + 1),
+        "at-the-limit-unfinished": struct.pack("<I", limit) + b"\x04",
+        "unknown-type": frame(b"\x7F\x00"),
+        "read-one-byte-short": frame(b"\x03" + struct.pack("<QI", 1, 1)[:-1]),
+        "read-one-byte-over": frame(b"\x03" + struct.pack("<QIB", 1, 1, 9)),
+        "read-over-the-limit": read(1, (1 << 20) + 1),
+        "read-at-the-limit": read(1, 1 << 20),
+        "open-name-past-the-frame": frame(b"\x01" + struct.pack("<IH", 1, 5) + b"a"),
+        "open-name-over-the-limit": open_frame(b"n" * 1025),
+        "control-unknown-command": frame(b"\x02" + struct.pack("<IB", 1, 0x40)),
+        "control-command-0": frame(b"\x02" + struct.pack("<IB", 1, 0)),
+        "ioctl-without-header": frame(b"\x04" + b"\x01\x02\x03\x04"),
+        "ioctl-output-over-the-limit": ioctl(1, 0x0040C108, (1 << 20) + 1, b""),
+        "opened-short": frame(b"\x81\x00\x00\x00"),
+        "open-then-garbage": open_frame() + b"\xff\xff\xff\xff\x01",
+    }
+    for name, data in streams.items():
+        write(folder, name, data)
 
 
 def sensor_request():
-    folder = reset("sensor_request")
-    location = struct.pack("<IHH8B", 0x055C74D8, 0xCA6F, 0x47D6, 0x95, 0xC6, 0x1E, 0xD3, 0x63,
-                           0x7A, 0x0F, 0xF4)
-    common = struct.pack("<IHH8B", 0x7F8383EC, 0xD3EC, 0x495C, 0xA8, 0xCF, 0xB8, 0xBB, 0xE8,
-                         0x5C, 0x29, 0x20)
-    latitude = location + struct.pack("<I", 2)
-    state = common + struct.pack("<I", 3)
-    interval = common + struct.pack("<I", 13)
+    """Sensor messages (host/class_extension/README.md), each one file."""
+    folder = wire("sensor")
+
+    def guid(d1, d2, d3, *d4):
+        return struct.pack("<IHH8B", d1, d2, d3, *d4)
+
+    common = guid(0x7F8383EC, 0xD3EC, 0x495C, 0xA8, 0xCF, 0xB8, 0xBB, 0xE8, 0x5C, 0x29, 0x20)
+    location = guid(0x055C74D8, 0xCA6F, 0x47D6, 0x95, 0xC6, 0x1E, 0xD3, 0x63, 0x7A, 0x0F, 0xF4)
+    stamp = guid(0xDB5E0CF2, 0xCF1F, 0x4C18, 0xB4, 0x6C, 0xD8, 0x60, 0x11, 0xD6, 0x21, 0x50)
+    event = guid(0x64346E30, 0x8728, 0x4B34, 0xBD, 0xF6, 0x4F, 0x52, 0x44, 0x2C, 0x5C, 0x28)
+    updated = guid(0x2ED0F2A4, 0x0087, 0x41D3, 0x87, 0xDB, 0x67, 0x73, 0x37, 0x0B, 0x3C, 0x88)
+    gps = guid(0xED4CA589, 0x327A, 0x4FF9, 0xA5, 0x60, 0x91, 0xDA, 0x4B, 0x48, 0x27, 0x5E)
+    object_id = guid(0xEF6B490D, 0x5CD8, 0x437A, 0xAF, 0xFC, 0xDA, 0x8B, 0x60, 0xEE, 0x4A, 0x3C)
+
+    def key(fmtid, pid):
+        return fmtid + struct.pack("<I", pid)
+
+    state, name, model = key(common, 3), key(common, 9), key(common, 7)
+    latitude, speed = key(location, 2), key(location, 6)
+    odd = b"\x11" * 20
 
     def text(value):
         units = value.encode("utf-16-le")
         return struct.pack("<I", len(units) // 2) + units
 
-    def message(command, payload=b"", sensor="FakeSensor"):
+    def value(vartype, payload=b""):
+        return struct.pack("<H", vartype) + payload
+
+    def collection(*items):
+        return struct.pack("<I", len(items)) + b"".join(items)
+
+    def header(command, status, body):
+        return b"ZSNM" + struct.pack("<HHII", 1, command, status, len(body))
+
+    def request(command, payload=b"", sensor="FakeSensor"):
         body = text(sensor) + payload
-        return b"ZSNM" + struct.pack("<HHiI", 1, command, 0, len(body)) + body
+        return header(command, 0, body) + body
 
-    keys = struct.pack("<I", 2) + latitude + state
-    values = struct.pack("<I", 1) + interval + struct.pack("<HI", 19, 1000)
-    # Shape byte: bits 0-1 file, 2-3 control code (0 read-write, 2 read-only), 4-5 output size.
-    rw, ro = 0, 2 << 2
+    def answer(command, payload=b"", status=0):
+        return header(command, status, payload) + payload
 
-    def steps(*items):
-        seed = Input()
-        for shape, data in items:
-            seed.byte(shape)
-            if data is not None:
-                seed.text(data)
-        return seed.bytes()
+    every_value = collection(
+        latitude + value(5, struct.pack("<d", 47.376887)),
+        speed + value(4, struct.pack("<f", 12.5)),
+        key(location, 13) + value(3, struct.pack("<i", -2147483648)),
+        state + value(19, struct.pack("<I", 0xFFFFFFFF)),
+        name + value(31, text("GPS caf\u00e9 \U0001F600")),
+        model + value(31, text("")),
+        key(common, 2) + value(72, gps),
+        key(stamp, 2) + value(64, struct.pack("<Q", 133556256000000000)),
+        key(location, 26) + value(0x1011, struct.pack("<I", 8) + bytes([5, 0, 0, 0, 17, 0, 0, 0])),
+        key(location, 27) + value(0x1011, struct.pack("<I", 0)),
+        key(location, 7) + value(10, struct.pack("<I", 0x80070490)),
+        key(location, 4) + value(0),
+        key(location, 29) + value(11, b"\xff\xff"),
+        key(location, 30) + value(11, b"\x00\x00"),
+        key(location, 5) + value(5, bytes.fromhex("0500000000f8ff7f")),  # a NaN's own bits
+    )
+    messages = {
+        "connect-documented": request(8, sensor="A\U0001F600"),
+        "get-supported-sensor-objects": request(1, sensor=""),
+        "get-supported-properties": request(2),
+        "get-supported-data-fields": request(3),
+        "get-supported-events": request(4),
+        "get-properties": request(5, collection(name, state, key(guid(0, 0, 0, *[0] * 8), 0))),
+        "get-data-fields": request(6, collection(latitude)),
+        "set-properties": request(7, every_value),
+        "connect": request(8),
+        "disconnect": request(9),
+        "subscribe": request(10),
+        "unsubscribe": request(11),
+        "wait-for-event": request(12, sensor=""),
+        "other-sensor": request(8, sensor="OtherSensor"),
+        "client-session": request(8) + request(10) + request(12, sensor="") + request(5, collection(
+            state)) + request(11) + request(9),
+        "answer-get-properties-documented": answer(5, collection(state + value(19, b"\x03\0\0\0"))),
+        "answer-sensor-objects": answer(1, collection(
+            collection(key(object_id, 2) + value(31, text("FakeSensor")), name + value(
+                31, text("Fake GPS"))), collection())),
+        "answer-events": answer(4, collection(updated)),
+        "answer-event": answer(12, struct.pack("<I", 3) + text("FakeSensor") + updated +
+                               collection(key(event, 2) + value(72, updated),
+                                          latitude + value(5, struct.pack("<d", 48.25)))),
+        "answer-too-small": header(12, 0x8007007A, b"\0" * 5000),
+        "answer-refusal": header(8, 0x8000FFFF, b""),
+        "answer-refusal-with-body": header(8, 0x80004005, b"\0") + b"\0",
+        "answer-too-small-with-body": header(8, 0x8007007A, b"\0" * 4) + b"\0",
+        "answer-unknown-command": header(77, 0, b""),
+    }
+    base = request(5, collection(state), sensor="S")  # header 16 | "S" 6 | count 4 | key 20
 
-    write(folder, "queries", steps(*[(rw, message(c)) for c in (1, 2, 3, 4)]))
-    write(folder, "get-properties", steps((rw, message(5, keys))))
-    write(folder, "get-data-fields", steps((rw, message(6, keys))))
-    write(folder, "set-properties", steps((rw, message(7, values)), (ro, message(7, values))))
-    write(folder, "connect-subscribe-wait", steps((rw, message(8)), (rw, message(10)),
-                                                  (ro, message(12, sensor="")),
-                                                  (3 | (2 << 2), None), (rw, message(11)),
-                                                  (rw, message(9))))
-    write(folder, "two-files", steps((rw, message(8)), (rw | 1, message(8)), (rw | 1, message(10)),
-                                     (ro | 1, message(12, sensor="")), (3 | (1 << 2), None),
-                                     (3, None)))
-    write(folder, "small-output", steps((rw | (2 << 4), message(1)), (rw | (1 << 4), message(2))))
-    write(folder, "unknown-sensor", steps((rw, message(8, sensor="Other")),
-                                          (rw, message(5, keys, sensor="Other"))))
-    write(folder, "no-file", steps((2, message(8))))
-    write(folder, "other-code", steps((3 << 2, message(8))))
-    write(folder, "out-of-order", steps((rw, message(9)), (rw, message(11)), (rw, message(10))))
-    write(folder, "bad-magic", steps((rw, b"ZSNX" + message(8)[4:])))
+    def edit(at, data, message=base, fix=False):
+        changed = message[:at] + data + message[at + len(data):]
+        if fix:
+            changed = changed[:12] + struct.pack("<I", len(changed) - 16) + changed[16:]
+        return changed
+
+    over = base[:22] + struct.pack("<I", 4097) + odd * 4097
+    messages.update({
+        "bad-magic": edit(0, b"X"),
+        "version-2": edit(4, b"\x02\x00"),
+        "command-0": edit(6, b"\x00\x00"),
+        "command-13": edit(6, b"\x0d\x00"),
+        "status-in-request": edit(8, b"\x01"),
+        "body-length-one-over": edit(12, struct.pack("<I", 31)),
+        "body-length-one-under": edit(12, struct.pack("<I", 29)),
+        "byte-after-the-payload": edit(0, b"", base + b"\0", fix=True),
+        "key-count-past-the-bytes": edit(22, struct.pack("<I", 2)),
+        "key-count-2-32-1": edit(22, struct.pack("<I", 0xFFFFFFFF)),
+        "key-count-over-the-limit": edit(0, b"", over, fix=True),
+        "sensor-id-past-the-bytes": edit(16, struct.pack("<I", 1000)),
+        "sensor-id-nul": edit(20, b"\0\0"),
+        "sensor-id-lone-high-surrogate": edit(20, b"\x3d\xd8"),
+        "sensor-id-lone-low-surrogate": edit(20, b"\x00\xde"),
+    })
+
+    def set_value(data):
+        body = text("S") + struct.pack("<I", 1) + odd + data
+        return header(7, 0, body) + body
+
+    messages.update({
+        "value-ui4": set_value(b"\x13\x00\x01\x02\x03\x04"),
+        "value-ui4-short": set_value(b"\x13\x00\x01\x02\x03"),
+        "value-i2": set_value(b"\x02\x00\x01\x00"),
+        "value-unknown": set_value(b"\x0d\x00"),
+        "value-vector-of-r8": set_value(b"\x05\x10\x00\x00\x00\x00"),
+        "value-bool-1": set_value(b"\x0b\x00\x01\x00"),
+        "value-bytes-past-the-end": set_value(b"\x11\x10\x03\x00\x00\x00\x07\x08"),
+        "value-bytes-2-32-1": set_value(b"\x11\x10\xff\xff\xff\xff"),
+        "value-text-past-the-end": set_value(b"\x1f\x00\x09\x00\x00\x00a\x00"),
+        "value-text-pair-reversed": set_value(b"\x1f\x00\x02\x00\x00\x00\x00\xde\x3d\xd8"),
+        "value-clsid-short": set_value(b"\x48\x00\x01\x02\x03\x04\x05\x06\x07\x08"),
+    })
+    for name, data in messages.items():
+        write(folder, name, data)
 
 
 if __name__ == "__main__":

@@ -1,83 +1,44 @@
-// The sensor class extension's handling of client requests: a sequence of device I/O control
-// requests, as the framework hands them over, from two client files (and requests without a
-// file), with file cleanups and state posts among them, against a class extension initialised
-// with a fake sensor driver. A local client is a trust boundary: a malformed or hostile message
-// gets an error, never a crash, a hang or a leak.
-//
-// Input (FuzzedDataProvider): one shape byte per step taken from the end of the input, and the
-// message bytes of a request from its front, separated by a backslash and any other character (a
-// doubled backslash stands for one). Shape byte, low bits first:
-//   bits 0-1  0 or 1: a request of that file; 2: a request without a file; 3: no request, but
-//             the action of bits 2-3 (clean up file 0 or 1, post a state for the sensor, post a
-//             state for a sensor the driver does not have)
-//   bits 2-3  control code: read-write message (0, 1), read-only message (2), another code (3)
-//   bits 4-5  output buffer: 4096, none, 16 or 64 bytes
-//
-// Beyond that, it checks:
-// - every request is completed at most once, and only a wait for an event stays pending;
-// - a failed completion delivers no bytes; a successful one delivers a well-formed answer;
-// - the driver's client and subscriber counts never go negative or past the files there are,
-//   and come back to zero when both files are cleaned up;
-// - after Uninitialize every request has been completed exactly once.
-#include <fuzzer/FuzzedDataProvider.h>
-
+// The sensor messages and the class extension's handling of them (a local client is a trust
+// boundary: a hostile message gets an error, never a crash, a hang or a leak). The input is one
+// sensor message or several (a new one starts at each "ZSNM" after the first byte); seeds:
+// tests/data/wire/sensor. Decoded whole as a request and as an answer, what decodes encodes to
+// the very same bytes and no message cut from it decodes. Then message i is a device I/O control
+// request of client file i % 2 to a class extension with the fake sensor driver (on the real
+// framework objects), read-only when i % 3 is 2, with an output buffer of 4096, 16, 64 or 0 bytes
+// by i % 4, each followed by a posted state change and data event. Checked: only a wait for an
+// event stays pending; a success carries an answer that decodes; the driver's client and
+// subscriber counts stay within the files and return to zero once both are cleaned up; after
+// Uninitialize every request has been completed, none twice.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
-#include <string>
+#include <string_view>
 #include <vector>
 
-#include "fake_framework.h"
 #include "fake_sensor_driver.h"
 #include "fuzz_check.h"
-#include "sensor_class_extension.h"
 #include "sensor_message.h"
-#include "wdf_device_stub.h"
 
 namespace {
 
 namespace message = zntr::sensor_message;
-using Microsoft::WRL::ComPtr;
-using zntr::test::FakeFile;
-using zntr::test::FakeRequest;
-using zntr::test::FakeSensorDriver;
+using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::size_t kLongestMessage = 8192;
-constexpr ULONG kOtherControlCode = 0x00220004;
-constexpr std::array<ULONG, 4> kControlCodes = {IOCTL_WPD_MESSAGE_READWRITE_ACCESS,
-                                                IOCTL_WPD_MESSAGE_READWRITE_ACCESS,
-                                                IOCTL_WPD_MESSAGE_READ_ACCESS, kOtherControlCode};
-constexpr std::array<std::size_t, 4> kOutputSizes = {4096, 0, 16, 64};
-
-bool IsWait(std::span<const std::uint8_t> bytes) {
-    message::Request request;
-    return message::DecodeRequest(bytes, &request) == S_OK &&
-           request.command == message::Command::kWaitForEvent;
-}
-
-void CheckCompletion(FakeRequest& request) {
-    FUZZ_CHECK(request.Completions() <= 1, "completed at most once");
-    if (!request.Completed()) {
+// What decodes encodes to the same bytes, and no cut of it decodes (inputs up to 1 KiB).
+template <typename Decoded, typename Encode>
+void CheckDecoding(Bytes input, HRESULT (*decode)(Bytes, Decoded*), Encode encode) {
+    Decoded decoded;
+    if (decode(input, &decoded) != S_OK) {
         return;
     }
-    const std::vector<std::uint8_t> answer = request.Data();
-    if (FAILED(request.Status())) {
-        FUZZ_CHECK(answer.empty(), "a refusal delivers no bytes");
-        return;
+    const std::vector<std::uint8_t> again = encode(decoded);
+    FUZZ_CHECK(std::equal(again.begin(), again.end(), input.begin(), input.end()),
+               "a message encodes to itself");
+    for (std::size_t length = 0; input.size() <= 1024 && length < input.size(); ++length) {
+        FUZZ_CHECK(FAILED(decode(input.first(length), &decoded)), "no cut message decodes");
     }
-    message::Header header;
-    FUZZ_CHECK(message::DecodeHeader(answer, &header) == S_OK, "an answer has a header");
-    if (header.status != message::kStatusBufferTooSmall) {
-        message::Answer decoded;
-        FUZZ_CHECK(message::DecodeAnswer(answer, &decoded) == S_OK, "an answer decodes");
-    }
-}
-
-void CheckCounts(FakeSensorDriver& driver) {
-    FUZZ_CHECK(driver.Clients() >= 0 && driver.Clients() <= 2, "clients within the files");
-    FUZZ_CHECK(driver.Subscribers() >= 0 && driver.Subscribers() <= driver.Clients(),
-               "subscribers within the clients");
 }
 
 }  // namespace
@@ -88,68 +49,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK;
     }();
     FUZZ_CHECK(once, "COM initialised");
+    const Bytes input(data, size);
+    CheckDecoding(input, message::DecodeRequest, message::EncodeRequest);
+    CheckDecoding(input, message::DecodeAnswer, [](const message::Answer& answer) {
+        return answer.status == message::kStatusBufferTooSmall
+                   ? message::EncodeBufferTooSmall(answer.command, answer.neededBodyBytes)
+                   : message::EncodeAnswer(answer);
+    });
 
-    ComPtr<FakeSensorDriver> driver = FakeSensorDriver::Make();
-    ComPtr<IWDFDevice2> device;
-    device.Attach(new zntr::test::WdfDeviceStub());
-    ComPtr<ISensorClassExtension> extension;
-    FUZZ_CHECK(
-        zntr::host::CreateSensorClassExtension(
-            IID_ISensorClassExtension, reinterpret_cast<void**>(extension.GetAddressOf())) == S_OK,
-        "class extension created");
-    FUZZ_CHECK(extension->Initialize(device.Get(), driver.Get()) == S_OK, "initialised");
-
-    const std::array<ComPtr<FakeFile>, 2> files = {FakeFile::Make(), FakeFile::Make()};
-    std::vector<ComPtr<FakeRequest>> requests;
-    std::wstring sensorId = zntr::test::kFakeSensorId;
-    std::wstring otherId = L"NoSuchSensor";
-
-    FuzzedDataProvider provider(data, size);
-    while (provider.remaining_bytes() > 0) {
-        const std::uint8_t shape = provider.ConsumeIntegral<std::uint8_t>();
-        const unsigned who = shape & 3u;
-        const unsigned code = (shape >> 2) & 3u;
-        if (who == 3) {
-            switch (code) {
-                case 0:
-                case 1:
-                    extension->CleanupFile(files[code].Get());
-                    break;
-                case 2:
-                    extension->PostStateChange(sensorId.data(), SENSOR_STATE_READY);
-                    break;
-                default:
-                    extension->PostStateChange(otherId.data(), SENSOR_STATE_NO_DATA);
-                    break;
-            }
-        } else {
-            const std::string text = provider.ConsumeRandomLengthString(kLongestMessage);
-            const std::span<const std::uint8_t> bytes(
-                reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-            IWDFFile* file = who < 2 ? files[who].Get() : nullptr;
-            ComPtr<FakeRequest> request = FakeRequest::Make(file, kControlCodes[code], bytes,
-                                                            kOutputSizes[(shape >> 4) & 3u]);
-            const HRESULT hr = extension->ProcessIoControl(request.Get());
-            (void)hr;
-            if (!request->Completed()) {
-                FUZZ_CHECK(IsWait(bytes), "only a wait stays pending");
-            }
-            requests.push_back(request);
-        }
-        for (const ComPtr<FakeRequest>& request : requests) {
-            CheckCompletion(*request.Get());
-        }
-        CheckCounts(*driver.Get());
+    std::vector<Bytes> messages;
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    for (std::size_t start = 0; start < size;) {
+        const std::size_t next = text.find("ZSNM", start + 1);
+        const std::size_t end = next == std::string_view::npos ? size : next;
+        messages.push_back(input.subspan(start, end - start));
+        start = end;
     }
 
-    for (const ComPtr<FakeFile>& file : files) {
-        extension->CleanupFile(file.Get());
+    zntr::test::ClassExtensionSession session;
+    const std::array files = {session.NewFile("a"), session.NewFile("b")};
+    constexpr std::array<std::size_t, 4> kOutputSizes = {4096, 16, 64, 0};
+    std::vector<std::shared_ptr<zntr::test::SentRequest>> sent;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        sent.push_back(session.Send(
+            files[i % 2].Get(), messages[i], kOutputSizes[i % 4],
+            i % 3 == 2 ? IOCTL_WPD_MESSAGE_READ_ACCESS : IOCTL_WPD_MESSAGE_READWRITE_ACCESS));
+        session.PostState(SENSOR_STATE_READY);
+        session.PostData(static_cast<double>(i));
+        const int clients = session.Driver().Clients();
+        FUZZ_CHECK(clients >= 0 && clients <= 2 && session.Driver().Subscribers() >= 0 &&
+                       session.Driver().Subscribers() <= clients,
+                   "clients within the files, subscribers within the clients");
+        message::Request request;
+        FUZZ_CHECK(
+            sent.back()->Completed() || (message::DecodeRequest(messages[i], &request) == S_OK &&
+                                         request.command == message::Command::kWaitForEvent),
+            "only a wait stays pending");
     }
-    FUZZ_CHECK(driver->Clients() == 0 && driver->Subscribers() == 0,
+    for (const auto& file : files) {
+        session.Extension().CleanupFile(file.Get());
+    }
+    FUZZ_CHECK(session.Driver().Clients() == 0 && session.Driver().Subscribers() == 0,
                "cleanup takes every file off the driver");
-    extension->Uninitialize();
-    for (const ComPtr<FakeRequest>& request : requests) {
-        FUZZ_CHECK(request->Completions() == 1, "every request completed once in the end");
+    session.Extension().Uninitialize();
+    for (const auto& request : sent) {
+        const auto result = request->Result();
+        message::Answer answer;
+        FUZZ_CHECK(result.has_value(), "every request completed in the end");
+        FUZZ_CHECK(FAILED(result->status) || message::DecodeAnswer(result->data, &answer) == S_OK,
+                   "a completion carries no bytes or an answer that decodes");
     }
+    FUZZ_CHECK(session.Driver().calls.Count("HostError") == 0, "no request completed twice");
     return 0;
 }

@@ -132,14 +132,11 @@ HRESULT DeviceLifecycle::D0Entry(WDF_POWER_DEVICE_STATE previous, POWER_ACTION a
     }
     if (SUCCEEDED(hr)) {
         status_.inD0 = true;
-        device_->SetPowerHeld(false);
     }
     return hr;
 }
 
 HRESULT DeviceLifecycle::D0Exit(WDF_POWER_DEVICE_STATE target, POWER_ACTION action) {
-    // Power-managed queues stop handing requests over before the device leaves D0.
-    device_->SetPowerHeld(true);
     status_.inD0 = false;
     HRESULT hr = S_OK;
     if (const auto pnp = device_->Callbacks().pnp) {

@@ -21,8 +21,8 @@
 // After surprise removal or release the device is removed: it takes no new opens, and every
 // further command is refused with HRESULT_FROM_WIN32(ERROR_DEVICE_REMOVED). A command the
 // device's power state does not allow (sleep while asleep, wake while in D0) is refused with
-// HRESULT_FROM_WIN32(ERROR_INVALID_STATE). Power-managed queues hold their requests while the
-// device is out of D0. A callback the driver's callback object does not offer is skipped.
+// HRESULT_FROM_WIN32(ERROR_INVALID_STATE). A callback the driver's callback object does not
+// offer is skipped.
 #pragma once
 
 #include <mutex>

@@ -113,9 +113,7 @@ HRESULT ReplaceFile(const std::filesystem::path& path, const std::string& text) 
 }  // namespace
 
 DeviceState::DeviceState(std::wstring deviceInstanceId, std::optional<std::filesystem::path> file)
-    : deviceInstanceId_(std::move(deviceInstanceId)), file_(std::move(file)) {
-    stores_[std::wstring()];  // the device's own store always exists
-}
+    : deviceInstanceId_(std::move(deviceInstanceId)), file_(std::move(file)) {}
 
 std::filesystem::path DeviceState::StateFile(const std::wstring& deviceInstanceId,
                                              const std::filesystem::path& stateFolder) {
@@ -166,23 +164,12 @@ HRESULT DeviceState::Load() {
         if (document.at("format") != kFormat || document.at("version") != kVersion) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
         }
-        for (const auto& [service, values] : document.at("stores").items()) {
-            Store& store = stores_[UpperCase(FromUtf8(service))];
-            for (const auto& [name, stored] : values.items()) {
-                Value value;
-                value.name = FromUtf8(name);
-                const std::string type = stored.at("type");
-                if (type == "VT_LPWSTR") {
-                    value.type = VT_LPWSTR;
-                    value.text = FromUtf8(stored.at("value").get<std::string>());
-                } else if (type == "VT_UI4") {
-                    value.type = VT_UI4;
-                    value.number = stored.at("value").get<ULONG>();
-                } else {
-                    return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-                }
-                store.values[UpperCase(value.name)] = std::move(value);
+        for (const auto& [name, stored] : document.at("stores").at("").items()) {
+            if (stored.at("type") != "VT_LPWSTR") {
+                return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
             }
+            Value value{FromUtf8(name), FromUtf8(stored.at("value").get<std::string>())};
+            values_[UpperCase(value.name)] = std::move(value);
         }
     } catch (const nlohmann::json::exception&) {
         return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
@@ -194,75 +181,24 @@ HRESULT DeviceState::Save() const {
     if (!file_) {
         return S_OK;
     }
-    nlohmann::ordered_json stores = nlohmann::ordered_json::object();
-    for (const auto& [service, store] : stores_) {
-        if (!store.persistent) {
-            continue;
-        }
-        nlohmann::ordered_json values = nlohmann::ordered_json::object();
-        for (const auto& [key, value] : store.values) {
-            nlohmann::ordered_json stored;
-            if (value.type == VT_LPWSTR) {
-                stored["type"] = "VT_LPWSTR";
-                stored["value"] = ToUtf8(value.text);
-            } else {
-                stored["type"] = "VT_UI4";
-                stored["value"] = value.number;
-            }
-            values[ToUtf8(value.name)] = std::move(stored);
-        }
-        stores[ToUtf8(service)] = std::move(values);
+    nlohmann::ordered_json values = nlohmann::ordered_json::object();
+    for (const auto& [key, value] : values_) {
+        values[ToUtf8(value.name)] = {{"type", "VT_LPWSTR"}, {"value", ToUtf8(value.text)}};
     }
     nlohmann::ordered_json document;
     document["format"] = kFormat;
     document["version"] = kVersion;
     document["device"] = ToUtf8(deviceInstanceId_);
-    document["stores"] = std::move(stores);
+    document["stores"] = {{"", std::move(values)}};
     return ReplaceFile(*file_, document.dump(2) + "\n");
 }
 
-DeviceState::Store* DeviceState::FindStore(const std::wstring& service) {
-    const auto it = stores_.find(UpperCase(service));
-    return it == stores_.end() ? nullptr : &it->second;
-}
-
-HRESULT DeviceState::OpenStore(const std::wstring& service, WDF_PROPERTY_STORE_RETRIEVE_FLAGS flags,
-                               WDF_PROPERTY_STORE_DISPOSITION& disposition) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (FindStore(service) != nullptr) {
-        disposition = OpenedExistingStore;
-        return S_OK;
-    }
-    if (flags != WdfPropertyStoreCreateIfMissing && flags != WdfPropertyStoreCreateVolatile) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-    Store& store = stores_[UpperCase(service)];
-    store.persistent = flags == WdfPropertyStoreCreateIfMissing;
-    const HRESULT hr = Save();
-    if (FAILED(hr)) {
-        stores_.erase(UpperCase(service));
-        return hr;
-    }
-    disposition = CreatedNewStore;
-    return S_OK;
-}
-
-HRESULT DeviceState::GetValue(const std::wstring& service, const std::wstring& name,
-                              PROPVARIANT& value) {
+HRESULT DeviceState::GetValue(const std::wstring& name, PROPVARIANT& value) {
     PropVariantInit(&value);
     std::lock_guard<std::mutex> lock(mutex_);
-    Store* store = FindStore(service);
-    if (store == nullptr) {
+    const auto it = values_.find(UpperCase(name));
+    if (it == values_.end()) {
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-    const auto it = store->values.find(UpperCase(name));
-    if (it == store->values.end()) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-    if (it->second.type == VT_UI4) {
-        value.vt = VT_UI4;
-        value.ulVal = it->second.number;
-        return S_OK;
     }
     const HRESULT hr = SHStrDupW(it->second.text.c_str(), &value.pwszVal);
     if (SUCCEEDED(hr)) {
@@ -271,64 +207,27 @@ HRESULT DeviceState::GetValue(const std::wstring& service, const std::wstring& n
     return hr;
 }
 
-HRESULT DeviceState::SetValue(const std::wstring& service, const std::wstring& name,
-                              const PROPVARIANT& value) {
-    Value stored;
-    stored.name = name;
-    stored.type = value.vt;
-    if (value.vt == VT_LPWSTR && value.pwszVal != nullptr) {
-        stored.text = value.pwszVal;
-    } else if (value.vt == VT_UI4) {
-        stored.number = value.ulVal;
-    } else {
+HRESULT DeviceState::SetValue(const std::wstring& name, const PROPVARIANT& value) {
+    if (value.vt != VT_LPWSTR || value.pwszVal == nullptr) {
         return E_INVALIDARG;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    Store* store = FindStore(service);
-    if (store == nullptr) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
     const std::wstring key = UpperCase(name);
+    const auto it = values_.find(key);
     std::optional<Value> previous;
-    if (const auto it = store->values.find(key); it != store->values.end()) {
+    if (it != values_.end()) {
         previous = it->second;
-        stored.name = it->second.name;
     }
-    store->values[key] = std::move(stored);
-    const HRESULT hr = store->persistent ? Save() : S_OK;
+    values_[key] = Value{previous ? previous->name : name, value.pwszVal};
+    const HRESULT hr = Save();
     if (FAILED(hr)) {
         if (previous) {
-            store->values[key] = std::move(*previous);
+            values_[key] = std::move(*previous);
         } else {
-            store->values.erase(key);
+            values_.erase(key);
         }
     }
     return hr;
-}
-
-HRESULT DeviceState::GetNameCount(const std::wstring& service, DWORD& count) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Store* store = FindStore(service);
-    if (store == nullptr) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-    count = static_cast<DWORD>(store->values.size());
-    return S_OK;
-}
-
-HRESULT DeviceState::GetNameAt(const std::wstring& service, DWORD index, std::wstring& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Store* store = FindStore(service);
-    if (store == nullptr) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-    if (index >= store->values.size()) {
-        return HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
-    }
-    auto it = store->values.begin();
-    std::advance(it, index);
-    name = it->second.name;
-    return S_OK;
 }
 
 }  // namespace zntr::host

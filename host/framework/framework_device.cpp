@@ -3,42 +3,20 @@
 #include <utility>
 
 #include "device_property_store.h"
-#include "host_report.h"
 #include "host_status.h"
 #include "size_rules.h"
-#include "standin/combaseapi.h"
 
 namespace zntr::host {
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-std::wstring GuidText(LPCGUID guid) {
-    if (guid == nullptr) {
-        return L"{}";
-    }
-    wchar_t text[64] = {};
-    StringFromGUID2(*guid, text, 64);
-    return text;
-}
-
-bool RoutableType(WDF_REQUEST_TYPE type) {
-    return type == WdfRequestCreate || type == WdfRequestRead || type == WdfRequestWrite ||
-           type == WdfRequestDeviceIoControl;
-}
-
-}  // namespace
-
 ComPtr<FrameworkDevice> FrameworkDevice::Create(std::wstring instanceId,
                                                 std::shared_ptr<DeviceState> state,
-                                                IWDFDriver* driver, IUnknown* callbackObject,
-                                                const DeviceSettings& settings) {
+                                                IWDFDriver* driver, IUnknown* callbackObject) {
     ComPtr<FrameworkDevice> device;
     device.Attach(new FrameworkDevice());
     device->instanceId_ = std::move(instanceId);
     device->state_ = std::move(state);
-    device->settings_ = settings;
     device->workers_ = std::make_unique<WorkerPool>();
     device->driver_ = driver;
     // The framework learns which callbacks to make from the interfaces the callback object
@@ -102,129 +80,25 @@ HRESULT FrameworkDevice::CreateIoQueue(IUnknown* pCallbackInterface, BOOL bDefau
     if (ppIoQueue != nullptr) {
         *ppIoQueue = nullptr;
     }
-    ComPtr<FrameworkQueue> queue;
-    HRESULT hr =
-        FrameworkQueue::Create(this, pCallbackInterface, DispatchType, bPowerManaged != FALSE,
-                               bAllowZeroLengthRequests != FALSE, queue);
-    if (FAILED(hr)) {
-        return hr;
+    if (!bDefaultQueue || DispatchType != WdfIoQueueDispatchParallel || bPowerManaged ||
+        !bAllowZeroLengthRequests) {
+        return E_NOTIMPL;
     }
+    ComPtr<FrameworkQueue> queue = FrameworkQueue::Create(this, pCallbackInterface);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (deleted_) {
-            hr = E_UNEXPECTED;
-        } else if (bDefaultQueue && defaultQueue_) {
-            hr = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-        } else {
-            if (bDefaultQueue) {
-                defaultQueue_ = queue;
-            }
-            queues_.push_back(queue);
-            if (powerHeld_) {
-                queue->SetPowerHeld(true);
-            }
+            return E_UNEXPECTED;
         }
-    }
-    if (FAILED(hr)) {
-        queue->Shutdown();
-        return hr;
+        if (defaultQueue_) {
+            return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+        }
+        defaultQueue_ = queue;
     }
     if (ppIoQueue != nullptr) {
         *ppIoQueue = queue.Detach();
     }
     return S_OK;
-}
-
-HRESULT FrameworkDevice::CreateDeviceInterface(LPCGUID pDeviceInterfaceGuid,
-                                               PCWSTR pReferenceString) {
-    if (pDeviceInterfaceGuid == nullptr) {
-        return E_INVALIDARG;
-    }
-    std::wstring name = L"interface " + GuidText(pDeviceInterfaceGuid);
-    if (pReferenceString != nullptr) {
-        name += L"\\";
-        name += pReferenceString;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    interfaces_.push_back(std::move(name));
-    return S_OK;
-}
-
-HRESULT FrameworkDevice::AssignDeviceInterfaceState(LPCGUID pDeviceInterfaceGuid,
-                                                    PCWSTR /*pReferenceString*/, BOOL /*Enable*/) {
-    return pDeviceInterfaceGuid == nullptr ? E_INVALIDARG : S_OK;
-}
-
-HRESULT FrameworkDevice::ConfigureRequestDispatching(IWDFIoQueue* pQueue,
-                                                     WDF_REQUEST_TYPE RequestType, BOOL Forward) {
-    if (pQueue == nullptr || !RoutableType(RequestType)) {
-        return E_INVALIDARG;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& queue : queues_) {
-        if (static_cast<IWDFIoQueue*>(queue.Get()) == pQueue) {
-            if (Forward) {
-                routes_[RequestType] = queue.Get();
-            } else if (routes_.count(RequestType) != 0 && routes_[RequestType] == queue.Get()) {
-                routes_.erase(RequestType);
-            }
-            return S_OK;
-        }
-    }
-    return E_INVALIDARG;  // not a queue of this device
-}
-
-void FrameworkDevice::SetPnpState(WDF_PNP_STATE State, WDF_TRI_STATE Value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pnpState_[State] = Value;
-}
-
-WDF_TRI_STATE FrameworkDevice::GetPnpState(WDF_PNP_STATE State) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = pnpState_.find(State);
-    return it == pnpState_.end() ? WdfUseDefault : it->second;
-}
-
-HRESULT FrameworkDevice::CreateRequest(IUnknown*, IWDFObject*, IWDFIoRequest** ppRequest) {
-    // Driver-made requests go to an I/O target, and this device has none.
-    if (ppRequest != nullptr) {
-        *ppRequest = nullptr;
-    }
-    return E_NOTIMPL;
-}
-
-HRESULT FrameworkDevice::CreateSymbolicLink(PCWSTR pSymbolicLink) {
-    return CreateSymbolicLinkWithReferenceString(pSymbolicLink, nullptr);
-}
-
-HRESULT FrameworkDevice::CreateSymbolicLinkWithReferenceString(PCWSTR pSymbolicLink,
-                                                               PCWSTR pReferenceString) {
-    if (pSymbolicLink == nullptr) {
-        return E_INVALIDARG;
-    }
-    std::wstring name = std::wstring(L"link ") + pSymbolicLink;
-    if (pReferenceString != nullptr) {
-        name += L"\\";
-        name += pReferenceString;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    interfaces_.push_back(std::move(name));
-    return S_OK;
-}
-
-void FrameworkDevice::GetDeviceStackIoTypePreference(WDF_DEVICE_IO_BUFFER_RETRIEVAL* RetrievalMode,
-                                                     WDF_DEVICE_IO_TYPE* ReadWritePreference,
-                                                     WDF_DEVICE_IO_TYPE* IoControlPreference) {
-    // Every buffer is the framework's own copy: buffered I/O, available at once.
-    if (RetrievalMode != nullptr) {
-        *RetrievalMode = WdfDeviceIoBufferRetrievalDeferred;
-    }
-    if (ReadWritePreference != nullptr) {
-        *ReadWritePreference = WdfDeviceIoBuffered;
-    }
-    if (IoControlPreference != nullptr) {
-        *IoControlPreference = WdfDeviceIoBuffered;
-    }
 }
 
 POWER_ACTION FrameworkDevice::GetSystemPowerAction() {
@@ -238,18 +112,6 @@ DeviceCallbacks FrameworkDevice::Callbacks() const {
 
 void FrameworkDevice::SetSystemPowerAction(POWER_ACTION action) {
     powerAction_.store(action);
-}
-
-void FrameworkDevice::SetPowerHeld(bool held) {
-    std::vector<ComPtr<FrameworkQueue>> queues;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        powerHeld_ = held;
-        queues = queues_;
-    }
-    for (const auto& queue : queues) {
-        queue->SetPowerHeld(held);
-    }
 }
 
 void FrameworkDevice::SetRemoved(bool removed) {
@@ -266,8 +128,7 @@ void FrameworkDevice::Submit(ComPtr<FrameworkRequest> request) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!deleted_) {
-            const auto route = routes_.find(type);
-            queue = route != routes_.end() ? route->second : defaultQueue_.Get();
+            queue = defaultQueue_;
             outstanding_[request->Serial()] = request;
         }
     }
@@ -292,14 +153,7 @@ void FrameworkDevice::CleanupFile(ComPtr<FrameworkFile> file, std::function<void
         file->WaitUntilNoDispatch();
         const ComPtr<IFileCallbackCleanup> cleanup = self->Callbacks().cleanup;
         if (cleanup) {
-            const bool serialized = self->SerializesCallbacks();
-            if (serialized) {
-                self->AcquireLock();
-            }
             cleanup->OnCleanupFile(file.Get());
-            if (serialized) {
-                self->ReleaseLock();
-            }
         }
         file = nullptr;  // the framework's reference on the file goes with the cleanup
         if (done) {
@@ -313,27 +167,20 @@ std::size_t FrameworkDevice::OutstandingRequests() const {
     return outstanding_.size();
 }
 
-std::vector<std::wstring> FrameworkDevice::Interfaces() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return interfaces_;
-}
-
 std::size_t FrameworkDevice::Delete() {
-    std::vector<ComPtr<FrameworkQueue>> queues;
+    ComPtr<FrameworkQueue> queue;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         deleted_ = true;
-        queues.swap(queues_);
-        defaultQueue_ = nullptr;
-        routes_.clear();
+        queue.Swap(defaultQueue_);
     }
-    // Callbacks under way finish first; the queues then drop their callback objects, which
-    // may complete requests the driver still held (a queue object that ends its reads).
+    // Callbacks under way finish first; the queue then drops its callback object, which may
+    // complete requests the driver still held (a queue object that ends its reads).
     workers_->Drain();
-    for (const auto& queue : queues) {
+    if (queue) {
         queue->Shutdown();
+        queue = nullptr;
     }
-    queues.clear();
     workers_->Stop();
     DeviceCallbacks callbacks;
     ComPtr<IWDFDriver> driver;
@@ -363,7 +210,7 @@ HRESULT CreateFrameworkDevice(const std::wstring& deviceInstanceId,
         return hr;
     }
     ComPtr<FrameworkDevice> device =
-        FrameworkDevice::Create(deviceInstanceId, std::move(state), nullptr, nullptr, {});
+        FrameworkDevice::Create(deviceInstanceId, std::move(state), nullptr, nullptr);
     *ppDevice = device.Detach();
     return S_OK;
 }

@@ -1,6 +1,6 @@
 // The framework driver object (IWDFDriver) the host hands to the driver's IDriverEntry: it makes
-// the framework device when the driver's OnDeviceAdd asks for it, and framework memory and
-// objects on request. It keeps the devices it made until the host takes them.
+// the framework device when the driver's OnDeviceAdd asks for it, and keeps the devices it made
+// until the host takes them.
 #pragma once
 
 #include <mutex>
@@ -24,23 +24,23 @@ class FrameworkDriver final : public FrameworkObject<IWDFDriver> {
     HRESULT STDMETHODCALLTYPE CreateDevice(IWDFDeviceInitialize* pDeviceInit,
                                            IUnknown* pCallbackInterface,
                                            IWDFDevice** ppDevice) override;
-    // A plain framework object, with context and lock, for a driver's own use.
-    HRESULT STDMETHODCALLTYPE CreateWdfObject(IUnknown* pCallbackInterface,
-                                              IWDFObject* pParentObject,
-                                              IWDFObject** ppWdfObject) override;
-    HRESULT STDMETHODCALLTYPE CreatePreallocatedWdfMemory(BYTE* pBuff, SIZE_T BufferSize,
-                                                          IUnknown* pCallbackInterface,
-                                                          IWDFObject* pParentObject,
-                                                          IWDFMemory** ppWdfMemory) override;
-    HRESULT STDMETHODCALLTYPE CreateWdfMemory(SIZE_T BufferSize, IUnknown* pCallbackInterface,
-                                              IWDFObject* pParentObject,
-                                              IWDFMemory** ppWdfMemory) override;
+    // Framework objects, memory and the version string are for a driver's own use, which the
+    // drivers this host serves make none of.
+    HRESULT STDMETHODCALLTYPE CreateWdfObject(IUnknown*, IWDFObject*, IWDFObject**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreatePreallocatedWdfMemory(BYTE*, SIZE_T, IUnknown*, IWDFObject*,
+                                                          IWDFMemory**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateWdfMemory(SIZE_T, IUnknown*, IWDFObject*,
+                                              IWDFMemory**) override {
+        return E_NOTIMPL;
+    }
     // TRUE when the framework offers the version asked for: the same major number, and a minor
     // (then service) number not above its own.
     BOOL STDMETHODCALLTYPE IsVersionAvailable(UMDF_VERSION_DATA* pMinimumVersion) override;
-    // "1.9.0", by the size rule of size_rules.h.
-    HRESULT STDMETHODCALLTYPE RetrieveVersionString(PWSTR pVersion,
-                                                    DWORD* pdwVersionLength) override;
+    HRESULT STDMETHODCALLTYPE RetrieveVersionString(PWSTR, DWORD*) override { return E_NOTIMPL; }
 
     // For the host: the devices made so far, handed over once.
     std::vector<Microsoft::WRL::ComPtr<FrameworkDevice>> TakeDevices();

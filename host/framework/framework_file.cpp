@@ -1,9 +1,6 @@
 #include "framework_file.h"
 
 #include <atomic>
-#include <utility>
-
-#include "size_rules.h"
 
 namespace zntr::host {
 
@@ -13,18 +10,12 @@ namespace {
 std::atomic<std::uint64_t> gNextSerial{1};
 }  // namespace
 
-FrameworkFile::FrameworkFile(IWDFDevice* device, std::wstring name, std::uint32_t processId)
-    : device_(device), name_(std::move(name)), processId_(processId), serial_(gNextSerial++) {}
+FrameworkFile::FrameworkFile(IWDFDevice* device) : device_(device), serial_(gNextSerial++) {}
 
-ComPtr<FrameworkFile> FrameworkFile::Create(IWDFDevice* device, std::wstring name,
-                                            std::uint32_t processId) {
+ComPtr<FrameworkFile> FrameworkFile::Create(IWDFDevice* device) {
     ComPtr<FrameworkFile> file;
-    file.Attach(new FrameworkFile(device, std::move(name), processId));
+    file.Attach(new FrameworkFile(device));
     return file;
-}
-
-HRESULT FrameworkFile::RetrieveFileName(PWSTR pFileName, DWORD* pdwFileNameLengthInChars) {
-    return RetrieveText(name_, pFileName, pdwFileNameLengthInChars);
 }
 
 void FrameworkFile::GetDevice(IWDFDevice** ppWdfDevice) {

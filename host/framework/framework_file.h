@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <string>
 
 #include "framework_object.h"
 
@@ -14,17 +13,12 @@ namespace zntr::host {
 
 class FrameworkFile final : public FrameworkObject<IWDFFile> {
   public:
-    // A file of the device with the name the client opened (the part after the device's
-    // name; empty for the device itself) and the client's process id (0 when unknown).
-    static Microsoft::WRL::ComPtr<FrameworkFile> Create(IWDFDevice* device, std::wstring name,
-                                                        std::uint32_t processId);
+    static Microsoft::WRL::ComPtr<FrameworkFile> Create(IWDFDevice* device);
 
-    // The name as opened, by the size rule of size_rules.h.
-    HRESULT STDMETHODCALLTYPE RetrieveFileName(PWSTR pFileName,
-                                               DWORD* pdwFileNameLengthInChars) override;
+    // Every client opens the device itself; no driver of this host asks for a name.
+    HRESULT STDMETHODCALLTYPE RetrieveFileName(PWSTR, DWORD*) override { return E_NOTIMPL; }
     void STDMETHODCALLTYPE GetDevice(IWDFDevice** ppWdfDevice) override;
 
-    std::uint32_t ProcessId() const { return processId_; }
     // A number of the host's own that names the file in reports.
     std::uint64_t Serial() const { return serial_; }
 
@@ -41,13 +35,11 @@ class FrameworkFile final : public FrameworkObject<IWDFFile> {
     }
 
   private:
-    FrameworkFile(IWDFDevice* device, std::wstring name, std::uint32_t processId);
+    explicit FrameworkFile(IWDFDevice* device);
     ~FrameworkFile() override = default;
 
     // Strong reference: a file keeps its device as long as a request of it is alive.
     const Microsoft::WRL::ComPtr<IWDFDevice> device_;
-    const std::wstring name_;
-    const std::uint32_t processId_;
     const std::uint64_t serial_;
 
     std::mutex dispatchMutex_;

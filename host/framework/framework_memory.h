@@ -1,6 +1,7 @@
-// A buffer of the framework (IWDFMemory): the input or output buffer of a request, or memory a
-// driver asks the framework driver object for. The framework owns the bytes, unless the memory
-// was made over a driver's own buffer (CreatePreallocatedWdfMemory).
+// A buffer of the framework (IWDFMemory): the input or output buffer of a request. The framework
+// owns the bytes; a driver reaches them through GetDataBuffer. The copying methods and SetBuffer
+// belong to memory a driver makes or lends, which the drivers this host serves never do: they
+// answer E_NOTIMPL, or are reported as a host error.
 #pragma once
 
 #include <cstdint>
@@ -13,30 +14,22 @@ namespace zntr::host {
 
 class FrameworkMemory final : public FrameworkObject<IWDFMemory> {
   public:
-    // Memory of `size` zero bytes owned by the framework.
+    // Memory of `size` zero bytes.
     static Microsoft::WRL::ComPtr<FrameworkMemory> Create(std::size_t size);
     // Memory holding a copy of the bytes.
     static Microsoft::WRL::ComPtr<FrameworkMemory> Create(std::span<const std::uint8_t> bytes);
-    // Memory over a buffer the caller owns and keeps alive as long as the memory.
-    static Microsoft::WRL::ComPtr<FrameworkMemory> CreatePreallocated(void* buffer,
-                                                                      std::size_t size);
 
-    // Range checks: an offset or length that leaves the buffer is E_INVALIDARG, and nothing is
-    // copied.
-    HRESULT STDMETHODCALLTYPE CopyFromMemory(IWDFMemory* pSourceMemory,
-                                             PWDFMEMORY_OFFSET pSourceOffset) override;
-    HRESULT STDMETHODCALLTYPE CopyToBuffer(SIZE_T SourceOffset, void* DestinationBuffer,
-                                           SIZE_T NumOfBytesToCopyTo) override;
-    HRESULT STDMETHODCALLTYPE CopyFromBuffer(SIZE_T DestOffset, void* SourceBuffer,
-                                             SIZE_T NumOfBytesToCopyFrom) override;
-    SIZE_T STDMETHODCALLTYPE GetSize() override { return size_; }
+    HRESULT STDMETHODCALLTYPE CopyFromMemory(IWDFMemory*, PWDFMEMORY_OFFSET) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CopyToBuffer(SIZE_T, void*, SIZE_T) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyFromBuffer(SIZE_T, void*, SIZE_T) override { return E_NOTIMPL; }
+    SIZE_T STDMETHODCALLTYPE GetSize() override { return bytes_.size(); }
     void* STDMETHODCALLTYPE GetDataBuffer(SIZE_T* BufferSize) override;
-    // Only memory made over a driver's buffer takes another buffer; for memory the framework
-    // owns the call is refused (reported as a host error) and the memory is unchanged.
-    void STDMETHODCALLTYPE SetBuffer(void* pBuffer, SIZE_T BufferSize) override;
+    void STDMETHODCALLTYPE SetBuffer(void*, SIZE_T) override;
 
     // The bytes, for the host.
-    std::span<const std::uint8_t> Bytes() const { return {data_, size_}; }
+    std::span<const std::uint8_t> Bytes() const { return bytes_; }
 
   protected:
     bool Answers(REFIID riid) const override {
@@ -44,13 +37,10 @@ class FrameworkMemory final : public FrameworkObject<IWDFMemory> {
     }
 
   private:
-    FrameworkMemory() = default;
+    explicit FrameworkMemory(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
     ~FrameworkMemory() override = default;
 
-    std::vector<std::uint8_t> owned_;
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    bool preallocated_ = false;
+    std::vector<std::uint8_t> bytes_;
 };
 
 }  // namespace zntr::host

@@ -1,21 +1,16 @@
-// An I/O queue of a device (IWDFIoQueue). Requests reach it from the device's routing and are
-// handed to the queue's callback object: OnCreateFile, OnRead and OnDeviceIoControl, on the
-// framework's worker threads.
+// The device's default I/O queue (IWDFIoQueue), dispatching in parallel: each request is handed
+// to the queue's callback object as it comes, on one of the framework's worker threads, so
+// callbacks run at once on several threads. A request type the callback object has no interface
+// for is completed by the framework: a create with S_OK (the device can be opened without a
+// create callback), a read or device I/O control request with
+// HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED).
 //
-// Dispatch types: a parallel queue hands every request over as it comes, so callbacks run at
-// once on several threads; a sequential queue hands over the next request only when the driver
-// has completed the one before; a manual queue keeps its requests until the driver takes them
-// with RetrieveNextRequest. A request type the callback object has no interface for is completed
-// by the framework: a create with S_OK (the device can be opened without a create callback), a
-// read or device I/O control request with HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED).
-//
-// A power-managed queue holds its requests while the device is out of D0 and hands them over
-// when it is back. With the device's locking constraint at WdfDeviceLevel, each callback is made
-// holding the device's object lock, so callbacks of the device's queues and its file cleanup run
-// one at a time.
+// This is the one kind of queue the drivers this host serves make (a parallel default queue that
+// is not power-managed and takes zero-length requests); the methods for other kinds, for
+// retrieving requests by hand and for stopping, draining or purging answer E_NOTIMPL or report
+// the call as a host error.
 #pragma once
 
-#include <deque>
 #include <mutex>
 
 #include "framework_object.h"
@@ -27,43 +22,33 @@ class FrameworkDevice;
 
 class FrameworkQueue final : public FrameworkObject<IWDFIoQueue> {
   public:
-    // HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION) for a dispatching queue whose callback object
-    // supports none of the queue callback interfaces, or a manual queue whose callback object
-    // supports one; E_INVALIDARG for an unknown dispatch type.
-    static HRESULT Create(FrameworkDevice* device, IUnknown* callbackObject,
-                          WDF_IO_QUEUE_DISPATCH_TYPE dispatchType, bool powerManaged,
-                          bool allowZeroLengthRequests,
-                          Microsoft::WRL::ComPtr<FrameworkQueue>& queue);
+    static Microsoft::WRL::ComPtr<FrameworkQueue> Create(FrameworkDevice* device,
+                                                         IUnknown* callbackObject);
 
     void STDMETHODCALLTYPE GetDevice(IWDFDevice** ppWdfDevice) override;
-    HRESULT STDMETHODCALLTYPE ConfigureRequestDispatching(WDF_REQUEST_TYPE RequestType,
-                                                          BOOL Forward) override;
-    WDF_IO_QUEUE_STATE STDMETHODCALLTYPE GetState(ULONG* pulNumOfRequestsInQueue,
-                                                  ULONG* pulNumOfRequestsInDriver) override;
-    // Manual queues only: the oldest waiting request, or HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS)
-    // with null when none waits. A dispatching queue answers
-    // HRESULT_FROM_NT(STATUS_INVALID_DEVICE_STATE).
-    HRESULT STDMETHODCALLTYPE RetrieveNextRequest(IWDFIoRequest** ppRequest) override;
-    HRESULT STDMETHODCALLTYPE RetrieveNextRequestByFileObject(IWDFFile* pFile,
-                                                              IWDFIoRequest** ppRequest) override;
-    // Start and the synchronous stop resume and hold the handing over of requests. The
-    // asynchronous forms, draining and purging call back through interfaces this framework does
-    // not carry; they are reported as host errors and leave the queue as it is.
-    void STDMETHODCALLTYPE Start() override;
-    void STDMETHODCALLTYPE Stop(IQueueCallbackStateChange* pStopComplete) override;
-    void STDMETHODCALLTYPE StopSynchronously() override;
-    void STDMETHODCALLTYPE Drain(IQueueCallbackStateChange* pDrainComplete) override;
-    void STDMETHODCALLTYPE DrainSynchronously() override;
-    void STDMETHODCALLTYPE Purge(IQueueCallbackStateChange* pPurgeComplete) override;
-    void STDMETHODCALLTYPE PurgeSynchronously() override;
+    HRESULT STDMETHODCALLTYPE ConfigureRequestDispatching(WDF_REQUEST_TYPE, BOOL) override {
+        return E_NOTIMPL;
+    }
+    WDF_IO_QUEUE_STATE STDMETHODCALLTYPE GetState(ULONG*, ULONG*) override {
+        return static_cast<WDF_IO_QUEUE_STATE>(0);  // not kept: no driver asks
+    }
+    HRESULT STDMETHODCALLTYPE RetrieveNextRequest(IWDFIoRequest**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RetrieveNextRequestByFileObject(IWDFFile*, IWDFIoRequest**) override {
+        return E_NOTIMPL;
+    }
+    void STDMETHODCALLTYPE Start() override {}
+    void STDMETHODCALLTYPE Stop(IQueueCallbackStateChange*) override { Unsupported("Stop"); }
+    void STDMETHODCALLTYPE StopSynchronously() override { Unsupported("StopSynchronously"); }
+    void STDMETHODCALLTYPE Drain(IQueueCallbackStateChange*) override { Unsupported("Drain"); }
+    void STDMETHODCALLTYPE DrainSynchronously() override { Unsupported("DrainSynchronously"); }
+    void STDMETHODCALLTYPE Purge(IQueueCallbackStateChange*) override { Unsupported("Purge"); }
+    void STDMETHODCALLTYPE PurgeSynchronously() override { Unsupported("PurgeSynchronously"); }
 
-    // For the framework.
+    // For the framework: hands the request to a worker, or completes it with
+    // HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED) once the queue is shut down.
     void Submit(Microsoft::WRL::ComPtr<FrameworkRequest> request);
-    void SetPowerHeld(bool held);
-    // The device is going: the queue lets go of its callback object and completes the
-    // requests it still holds with HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED).
+    // The device is going: the queue lets go of its callback object.
     void Shutdown();
-    bool PowerManaged() const { return powerManaged_; }
 
   protected:
     bool Answers(REFIID riid) const override {
@@ -74,28 +59,17 @@ class FrameworkQueue final : public FrameworkObject<IWDFIoQueue> {
     FrameworkQueue() = default;
     ~FrameworkQueue() override = default;
 
-    // Hands over what may be handed over now; takes the lock itself.
-    void Pump();
+    static void Unsupported(const char* method);
     void Dispatch(const Microsoft::WRL::ComPtr<FrameworkRequest>& request);
-    void OnCompleted();
-
-    WDF_IO_QUEUE_DISPATCH_TYPE dispatchType_ = WdfIoQueueDispatchParallel;
-    bool powerManaged_ = false;
-    bool allowZeroLength_ = true;
 
     mutable std::mutex mutex_;
-    // Not owned: the device owns its queues and shuts them down before it goes.
+    // Not owned: the device owns its queue and shuts it down before it goes.
     FrameworkDevice* device_ = nullptr;
     // Strong references: the framework keeps the callback object while the queue lives.
     Microsoft::WRL::ComPtr<IUnknown> callbackObject_;
     Microsoft::WRL::ComPtr<IQueueCallbackCreate> onCreate_;
     Microsoft::WRL::ComPtr<IQueueCallbackRead> onRead_;
     Microsoft::WRL::ComPtr<IQueueCallbackDeviceIoControl> onDeviceIoControl_;
-    std::deque<Microsoft::WRL::ComPtr<FrameworkRequest>> waiting_;
-    ULONG inDriver_ = 0;  // handed over, not yet completed
-    bool started_ = true;
-    bool powerHeld_ = false;
-    bool shutDown_ = false;
 };
 
 }  // namespace zntr::host

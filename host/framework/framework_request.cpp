@@ -140,43 +140,10 @@ void FrameworkRequest::Complete(HRESULT CompletionStatus) {
     CompleteWithInformation(CompletionStatus, information_.load(std::memory_order_relaxed));
 }
 
-void FrameworkRequest::SetCompletionCallback(IRequestCallbackRequestCompletion*, void*) {
-    ReportHostError("SetCompletionCallback on request " + std::to_string(serial_) +
-                    ": requests cannot be sent on from this host; ignored");
-}
-
-void FrameworkRequest::GetCreateParameters(ULONG* pOptions, USHORT* pFileAttributes,
-                                           USHORT* pShareAccess) {
-    // The host's clients open the device for reading and writing, shared, with no options.
-    if (pOptions != nullptr) {
-        *pOptions = 0;
-    }
-    if (pFileAttributes != nullptr) {
-        *pFileAttributes = 0;
-    }
-    if (pShareAccess != nullptr) {
-        *pShareAccess = 0x3;  // FILE_SHARE_READ | FILE_SHARE_WRITE
-    }
-}
-
 void FrameworkRequest::GetReadParameters(SIZE_T* pSizeInBytes, LONGLONG* pullOffset,
                                          ULONG* pulKey) {
     if (pSizeInBytes != nullptr) {
         *pSizeInBytes = readLength_;
-    }
-    if (pullOffset != nullptr) {
-        *pullOffset = 0;
-    }
-    if (pulKey != nullptr) {
-        *pulKey = 0;
-    }
-}
-
-void FrameworkRequest::GetWriteParameters(SIZE_T* pSizeInBytes, LONGLONG* pullOffset,
-                                          ULONG* pulKey) {
-    // No client writes; a request of another type reports no write.
-    if (pSizeInBytes != nullptr) {
-        *pSizeInBytes = 0;
     }
     if (pullOffset != nullptr) {
         *pullOffset = 0;
@@ -227,33 +194,6 @@ void FrameworkRequest::GetFileObject(IWDFFile** ppFileObject) {
     if (file_) {
         file_->AddRef();
     }
-}
-
-ULONG FrameworkRequest::GetRequestorProcessId() {
-    return file_ ? file_->ProcessId() : 0;
-}
-
-void FrameworkRequest::GetIoQueue(IWDFIoQueue** ppWdfIoQueue) {
-    if (ppWdfIoQueue == nullptr) {
-        return;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    *ppWdfIoQueue = queue_.Get();
-    if (queue_) {
-        queue_->AddRef();
-    }
-}
-
-void FrameworkRequest::GetCompletionParams(IWDFRequestCompletionParams** ppCompletionParams) {
-    // Only requests sent on to another driver have completion parameters.
-    if (ppCompletionParams != nullptr) {
-        *ppCompletionParams = nullptr;
-    }
-}
-
-void FrameworkRequest::SetIoQueue(IWDFIoQueue* queue) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_ = queue;
 }
 
 void FrameworkRequest::AddCompletionObserver(std::function<void()> observer) {

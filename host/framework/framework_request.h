@@ -46,46 +46,44 @@ class FrameworkRequest final : public FrameworkObject<IWDFIoRequest> {
                                                    SIZE_T Information) override;
     void STDMETHODCALLTYPE SetInformation(SIZE_T Information) override;
     void STDMETHODCALLTYPE Complete(HRESULT CompletionStatus) override;
-    // Completion callbacks belong to requests a driver sends on to another driver, which this
-    // framework has no place for; the call is reported and ignored.
-    void STDMETHODCALLTYPE SetCompletionCallback(IRequestCallbackRequestCompletion*,
-                                                 void*) override;
     WDF_REQUEST_TYPE STDMETHODCALLTYPE GetType() override { return type_; }
-    void STDMETHODCALLTYPE GetCreateParameters(ULONG* pOptions, USHORT* pFileAttributes,
-                                               USHORT* pShareAccess) override;
     void STDMETHODCALLTYPE GetReadParameters(SIZE_T* pSizeInBytes, LONGLONG* pullOffset,
                                              ULONG* pulKey) override;
-    void STDMETHODCALLTYPE GetWriteParameters(SIZE_T* pSizeInBytes, LONGLONG* pullOffset,
-                                              ULONG* pulKey) override;
     void STDMETHODCALLTYPE GetDeviceIoControlParameters(ULONG* pControlCode, SIZE_T* pInBufferSize,
                                                         SIZE_T* pOutBufferSize) override;
     // Null when the request has no such buffer (a zero length).
     void STDMETHODCALLTYPE GetOutputMemory(IWDFMemory** ppWdfMemory) override;
     void STDMETHODCALLTYPE GetInputMemory(IWDFMemory** ppWdfMemory) override;
+    void STDMETHODCALLTYPE GetFileObject(IWDFFile** ppFileObject) override;
     // Requests are not cancelled by this framework: a client that goes away leaves its
     // requests with the driver, whose completions are then dropped. So marking a request
     // cancelable never leads to a cancel callback, and unmarking always succeeds.
     void STDMETHODCALLTYPE MarkCancelable(IRequestCallbackCancel*) override {}
     HRESULT STDMETHODCALLTYPE UnmarkCancelable() override { return S_OK; }
+    // There is no other queue or lower driver to pass a request to, no client writes, and the
+    // drivers this host serves ask nothing else of a request: what remains is not offered.
+    void STDMETHODCALLTYPE SetCompletionCallback(IRequestCallbackRequestCompletion*,
+                                                 void*) override {}
+    void STDMETHODCALLTYPE GetCreateParameters(ULONG*, USHORT*, USHORT*) override {}
+    void STDMETHODCALLTYPE GetWriteParameters(SIZE_T*, LONGLONG*, ULONG*) override {}
     BOOL STDMETHODCALLTYPE CancelSentRequest() override { return FALSE; }
-    // There is no other queue or lower driver to pass a request to.
     HRESULT STDMETHODCALLTYPE ForwardToIoQueue(IWDFIoQueue*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Send(IWDFIoTarget*, DWORD, LONGLONG) override { return E_NOTIMPL; }
-    void STDMETHODCALLTYPE GetFileObject(IWDFFile** ppFileObject) override;
     void STDMETHODCALLTYPE FormatUsingCurrentType() override {}
-    ULONG STDMETHODCALLTYPE GetRequestorProcessId() override;
-    void STDMETHODCALLTYPE GetIoQueue(IWDFIoQueue** ppWdfIoQueue) override;
+    ULONG STDMETHODCALLTYPE GetRequestorProcessId() override { return 0; }
+    void STDMETHODCALLTYPE GetIoQueue(IWDFIoQueue** ppWdfIoQueue) override {
+        *ppWdfIoQueue = nullptr;
+    }
     HRESULT STDMETHODCALLTYPE Impersonate(SECURITY_IMPERSONATION_LEVEL, IImpersonateCallback*,
                                           void*) override {
         return E_NOTIMPL;
     }
     BOOL STDMETHODCALLTYPE IsFrom32BitProcess() override { return FALSE; }
-    void STDMETHODCALLTYPE
-    GetCompletionParams(IWDFRequestCompletionParams** ppCompletionParams) override;
+    void STDMETHODCALLTYPE GetCompletionParams(IWDFRequestCompletionParams** ppParams) override {
+        *ppParams = nullptr;
+    }
 
-    // For the framework: the queue that dispatched the request, the file, and whether it has
-    // been completed.
-    void SetIoQueue(IWDFIoQueue* queue);
+    // For the framework: the file, and whether the request has been completed.
     FrameworkFile* File() const { return file_.Get(); }
     bool IsCompleted() const { return completed_.load(std::memory_order_acquire); }
     // A number of the host's own that names the request in reports.
@@ -124,8 +122,7 @@ class FrameworkRequest final : public FrameworkObject<IWDFIoRequest> {
     // holds it (a driver keeps pending requests by plain pointer, as it may).
     Microsoft::WRL::ComPtr<FrameworkRequest> frameworkReference_;
     CompletionHandler onComplete_;
-    std::mutex mutex_;  // guards queue_ and observers_
-    Microsoft::WRL::ComPtr<IWDFIoQueue> queue_;
+    std::mutex mutex_;  // guards frameworkReference_ and observers_
     std::vector<std::function<void()>> observers_;
 };
 

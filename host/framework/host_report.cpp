@@ -1,6 +1,5 @@
 #include "host_report.h"
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -17,8 +16,6 @@ HostReportSink& Sink() {
     static HostReportSink sink;
     return sink;
 }
-
-std::atomic<std::uint64_t> gErrors{0};
 
 void Report(ReportKind kind, std::string_view message) {
     std::lock_guard<std::mutex> lock(SinkMutex());
@@ -39,16 +36,11 @@ HostReportSink SetHostReportSink(HostReportSink sink) {
 }
 
 void ReportHostError(std::string_view message) {
-    gErrors.fetch_add(1, std::memory_order_relaxed);
     Report(ReportKind::kError, message);
 }
 
 void ReportHostNotice(std::string_view message) {
     Report(ReportKind::kNotice, message);
-}
-
-std::uint64_t HostErrorCount() {
-    return gErrors.load(std::memory_order_relaxed);
 }
 
 std::string StatusText(HRESULT status) {

@@ -1,8 +1,7 @@
 // What the framework host reports about itself, apart from the driver's debugger output: errors
 // (a driver breaking the framework's rules, such as completing a request twice, or a module that
 // cannot be unloaded) and notices (a client that sent a malformed message). Both go to standard
-// error unless a sink is installed; errors are also counted, so that a host can tell at its end
-// whether everything went by the rules.
+// error unless a sink is installed.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +22,6 @@ HostReportSink SetHostReportSink(HostReportSink sink);
 
 void ReportHostError(std::string_view message);
 void ReportHostNotice(std::string_view message);
-
-// Errors reported since the process started.
-std::uint64_t HostErrorCount();
 
 // "0x%08X" of a status, the way the host prints every HRESULT.
 std::string StatusText(HRESULT status);

@@ -61,11 +61,6 @@ void WorkerPool::Stop() {
     }
 }
 
-std::size_t WorkerPool::WorkerCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return workers_.size();
-}
-
 void WorkerPool::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

@@ -29,8 +29,6 @@ class WorkerPool {
     // Drains, then ends and joins every worker.
     void Stop();
 
-    std::size_t WorkerCount() const;
-
   private:
     void Work();
     // Moves the calling worker's thread to finished_; the caller holds mutex_.

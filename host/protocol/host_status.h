@@ -24,10 +24,3 @@
 #ifndef ERROR_OPERATION_ABORTED
 #define ERROR_OPERATION_ABORTED 995L
 #endif
-
-// An NTSTATUS as an HRESULT: the status with the facility's NT bit (0x10000000) set.
-inline constexpr HRESULT HostStatusFromNt(ULONG status) {
-    return static_cast<HRESULT>(status | 0x10000000u);
-}
-// STATUS_INVALID_DEVICE_STATE, which a dispatching queue answers to RetrieveNextRequest.
-inline constexpr ULONG kStatusInvalidDeviceState = 0xC0000184u;

@@ -20,9 +20,8 @@ constexpr std::size_t kMaxPendingRequests = 256;
 constexpr std::size_t kMaxWaitingOutput = 1u << 20;
 }  // namespace
 
-ClientConnection::ClientConnection(int fd, std::uint64_t serial, std::uint32_t processId,
-                                   std::function<void()> wake)
-    : fd_(fd), serial_(serial), processId_(processId), wake_(std::move(wake)) {}
+ClientConnection::ClientConnection(int fd, std::uint64_t serial, std::function<void()> wake)
+    : fd_(fd), serial_(serial), wake_(std::move(wake)) {}
 
 ClientConnection::~ClientConnection() {
     if (fd_ >= 0) {

@@ -21,15 +21,13 @@ class ClientConnection {
     enum class State { kNew, kOpening, kOpen, kControl, kClosed };
 
     // Takes the socket; `wake` tells the I/O thread that output is waiting.
-    ClientConnection(int fd, std::uint64_t serial, std::uint32_t processId,
-                     std::function<void()> wake);
+    ClientConnection(int fd, std::uint64_t serial, std::function<void()> wake);
     ~ClientConnection();
     ClientConnection(const ClientConnection&) = delete;
     ClientConnection& operator=(const ClientConnection&) = delete;
 
     int fd() const { return fd_; }  // -1 once closed
     std::uint64_t Serial() const { return serial_; }
-    std::uint32_t ProcessId() const { return processId_; }
     zntr::protocol::FrameReader& Reader() { return reader_; }
 
     State GetState() const;
@@ -70,7 +68,6 @@ class ClientConnection {
   private:
     int fd_;
     const std::uint64_t serial_;
-    const std::uint32_t processId_;
     const std::function<void()> wake_;
     zntr::protocol::FrameReader reader_;
 

@@ -12,7 +12,6 @@
 #include "host_commands.h"
 #include "host_report.h"
 #include "host_status.h"
-#include "standin/stringapiset.h"
 
 namespace zntr::host {
 
@@ -26,33 +25,6 @@ using zntr::protocol::Message;
 using zntr::protocol::OpenedMessage;
 using zntr::protocol::OpenMessage;
 using zntr::protocol::ReadMessage;
-
-namespace {
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            size);
-    }
-    return wide;
-}
-
-std::uint32_t PeerProcessId(int fd) {
-    ucred credentials{};
-    socklen_t length = sizeof(credentials);
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-        return 0;
-    }
-    return static_cast<std::uint32_t>(credentials.pid);
-}
-
-}  // namespace
 
 // The part of the server that completions and cleanups reach from other threads. It outlives the
 // server when a driver completes a request after the server has gone: the wake-up descriptor
@@ -191,8 +163,8 @@ void DeviceServer::Accept() {
             return;
         }
         std::shared_ptr<DeviceServerLink> link = link_;
-        connections_.push_back(std::make_shared<ClientConnection>(
-            fd, nextSerial_++, PeerProcessId(fd), [link] { link->Wake(); }));
+        connections_.push_back(
+            std::make_shared<ClientConnection>(fd, nextSerial_++, [link] { link->Wake(); }));
     }
 }
 
@@ -240,7 +212,7 @@ bool DeviceServer::Handle(const std::shared_ptr<ClientConnection>& connection, M
                 connection->Send(OpenedMessage{HRESULT_FROM_WIN32(ERROR_REVISION_MISMATCH)}, true);
                 return true;
             }
-            Open(connection, *open);
+            Open(connection);
             return true;
         }
         if (auto* control = std::get_if<ControlMessage>(&message)) {
@@ -296,11 +268,11 @@ bool DeviceServer::Handle(const std::shared_ptr<ClientConnection>& connection, M
     return false;
 }
 
-void DeviceServer::Open(const std::shared_ptr<ClientConnection>& connection,
-                        const OpenMessage& open) {
+// The name an open carries (the part after the device's name) means nothing to the drivers this
+// host serves: every open is of the device itself.
+void DeviceServer::Open(const std::shared_ptr<ClientConnection>& connection) {
     connection->SetState(ClientConnection::State::kOpening);
-    ComPtr<FrameworkFile> file =
-        FrameworkFile::Create(&host_.Device(), Wide(open.fileName), connection->ProcessId());
+    ComPtr<FrameworkFile> file = FrameworkFile::Create(&host_.Device());
     connection->SetFile(file);
     std::shared_ptr<DeviceServerLink> link = link_;
     std::shared_ptr<ClientConnection> owner = connection;

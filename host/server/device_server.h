@@ -58,8 +58,7 @@ class DeviceServer {
     bool Dispatch(const std::shared_ptr<ClientConnection>& connection);
     bool Handle(const std::shared_ptr<ClientConnection>& connection,
                 zntr::protocol::Message& message, std::string& problem);
-    void Open(const std::shared_ptr<ClientConnection>& connection,
-              const zntr::protocol::OpenMessage& open);
+    void Open(const std::shared_ptr<ClientConnection>& connection);
     void Control(const std::shared_ptr<ClientConnection>& connection,
                  zntr::protocol::HostCommand command);
     void CloseConnection(const std::shared_ptr<ClientConnection>& connection,

@@ -155,11 +155,6 @@ std::string FrameworkHost::StatusJson(std::size_t openFiles) const {
     json["lowPowerAction"] = PowerActionName(status.lowPowerAction);
     json["openFiles"] = openFiles;
     json["outstandingRequests"] = device_->OutstandingRequests();
-    nlohmann::ordered_json interfaces = nlohmann::ordered_json::array();
-    for (const std::wstring& name : device_->Interfaces()) {
-        interfaces.push_back(Utf8(name));
-    }
-    json["interfaces"] = std::move(interfaces);
     return json.dump();
 }
 

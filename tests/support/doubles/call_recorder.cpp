@@ -69,4 +69,12 @@ void CallRecorder::Clear() {
     calls_.clear();
 }
 
+void CallRecorder::Reset() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+    answers_.clear();
+    closedGates_.clear();
+    changed_.notify_all();
+}
+
 }  // namespace zntr::test

@@ -43,6 +43,8 @@ class CallRecorder {
     std::vector<std::string> Calls(std::string_view method) const;
     std::size_t Count(std::string_view method) const;
     void Clear();
+    // Back to a new recorder's state: no calls, no answers, every gate open.
+    void Reset();
 
   private:
     static std::string MethodOf(std::string_view call);
