@@ -156,7 +156,7 @@ class Scenario {
         requests_.reset();
         entry_ = nullptr;
         factory_ = nullptr;
-        if (module_) {
+        if (module_ && attached_) {
             module_->Main(DLL_PROCESS_DETACH);
         }
         module_.reset();
@@ -303,10 +303,18 @@ class Scenario {
         }
         if (what == "load") {
             Load(rest);
-            return module_->Main(DLL_PROCESS_ATTACH) ? "TRUE" : "FALSE";
+            attached_ = module_->Main(DLL_PROCESS_ATTACH) != FALSE;
+            return attached_ ? "TRUE" : "FALSE";
+        }
+        if (what == "detach") {
+            attached_ = false;
+            return module_->Main(DLL_PROCESS_DETACH) ? "TRUE" : "FALSE";
         }
         if (what == "unload") {
-            module_->Main(DLL_PROCESS_DETACH);
+            factory_ = nullptr;
+            if (std::exchange(attached_, false)) {
+                module_->Main(DLL_PROCESS_DETACH);
+            }
             const bool gone = module_->Unload();
             module_.reset();
             return gone ? "unloaded" : "still mapped";
@@ -331,7 +339,7 @@ class Scenario {
         if (what == "add") {  // add [again]
             const HRESULT hr = rest == "again"
                                    ? entry_->OnDeviceAdd(added_.driver.Get(), added_.init.Get())
-                                   : added_.Add(entry_.Get(), zntr::host::kDefaultDeviceInstanceId);
+                                   : added_.Add(entry_.Get(), InstanceId(rest));
             if (added_.device && !requests_) {
                 requests_ = std::make_unique<Requests>(added_.device.Get());
             }
@@ -343,7 +351,6 @@ class Scenario {
         }
         if (what == "release" && rest == "driver") {
             entry_ = nullptr;
-            factory_ = nullptr;
             return "-";
         }
         if (what == "prepare") {
@@ -411,6 +418,19 @@ class Scenario {
         throw std::runtime_error("no step " + what);
     }
 
+    // The default device's ID, or "X*N": N times X.
+    static std::wstring InstanceId(const std::string& text) {
+        const std::size_t star = text.find('*');
+        if (star == std::string::npos) {
+            return zntr::host::kDefaultDeviceInstanceId;
+        }
+        std::wstring id;
+        for (int i = std::stoi(text.substr(star + 1)); i > 0; --i) {
+            id += std::wstring(text.begin(), text.begin() + static_cast<long>(star));
+        }
+        return id;
+    }
+
     // The registry the entry routine reads: "log N" sets EnableLog to N; "no key", "no value".
     void Load(const std::string& setting) {
         std::string file = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -438,6 +458,7 @@ class Scenario {
     std::optional<zntr::platform::ScopedRegistryFile> registry_;
     DriverLog log_;
     std::unique_ptr<Module> module_;
+    bool attached_ = false;
     ComPtr<IClassFactory> factory_;
     ComPtr<IDriverEntry> entry_;
     AddedDevice added_;
