@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -47,24 +48,21 @@ using namespace zntr::test;
 using Cells = std::vector<std::string>;
 using namespace std::chrono_literals;
 
+// clang-format off
+#define ZNTR_NAMED(value) {#value, value}
+#define ZNTR_WIN32(error) {#error, HRESULT_FROM_WIN32(error)}
 const std::pair<const char*, HRESULT> kStatuses[] = {
-    {"S_OK", S_OK},
-    {"S_FALSE", S_FALSE},
-    {"E_FAIL", E_FAIL},
-    {"E_UNEXPECTED", E_UNEXPECTED},
-    {"E_OUTOFMEMORY", E_OUTOFMEMORY},
-    {"E_INVALIDARG", E_INVALIDARG},
-    {"E_NOINTERFACE", E_NOINTERFACE},
-    {"E_POINTER", E_POINTER},
-    {"E_ACCESSDENIED", E_ACCESSDENIED},
-    {"CLASS_E_NOAGGREGATION", CLASS_E_NOAGGREGATION},
-    {"CLASS_E_CLASSNOTAVAILABLE", CLASS_E_CLASSNOTAVAILABLE},
-    {"REGDB_E_CLASSNOTREG", REGDB_E_CLASSNOTREG},
-    {"STG_E_ACCESSDENIED", STG_E_ACCESSDENIED},
-    {"ERROR_NOT_SUPPORTED", HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)},
-    {"ERROR_INSUFFICIENT_BUFFER", HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)},
-    {"ERROR_NOT_ENOUGH_MEMORY", HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)},
-};
+    ZNTR_NAMED(S_OK), ZNTR_NAMED(S_FALSE), ZNTR_NAMED(E_FAIL), ZNTR_NAMED(E_UNEXPECTED),
+    ZNTR_NAMED(E_OUTOFMEMORY), ZNTR_NAMED(E_INVALIDARG), ZNTR_NAMED(E_NOINTERFACE),
+    ZNTR_NAMED(E_POINTER), ZNTR_NAMED(E_ACCESSDENIED), ZNTR_NAMED(CLASS_E_NOAGGREGATION),
+    ZNTR_NAMED(CLASS_E_CLASSNOTAVAILABLE), ZNTR_NAMED(REGDB_E_CLASSNOTREG),
+    ZNTR_NAMED(STG_E_ACCESSDENIED), ZNTR_WIN32(ERROR_NOT_SUPPORTED),
+    ZNTR_WIN32(ERROR_INSUFFICIENT_BUFFER), ZNTR_WIN32(ERROR_NOT_ENOUGH_MEMORY)};
+// clang-format on
+const std::pair<const char*, CLSID> kClasses[] = {
+    {"SensorClassExtension", CLSID_SensorClassExtension},
+    {"PortableDeviceValues", CLSID_PortableDeviceValues},
+    {"PortableDeviceKeyCollection", CLSID_PortableDeviceKeyCollection}};
 
 std::string Status(HRESULT hr) {
     for (const auto& [name, value] : kStatuses) {
@@ -77,29 +75,29 @@ std::string Status(HRESULT hr) {
     return hex;
 }
 
-HRESULT StatusNamed(const std::string& name) {
-    for (const auto& [known, value] : kStatuses) {
+template <typename Value, std::size_t N>
+Value Named(const std::pair<const char*, Value> (&table)[N], const std::string& name) {
+    for (const auto& [known, value] : table) {
         if (name == known) {
             return value;
         }
     }
-    throw std::runtime_error("no status named " + name);
+    throw std::runtime_error("nothing named " + name);
 }
-
-const std::pair<const char*, CLSID> kClasses[] = {
-    {"SensorClassExtension", CLSID_SensorClassExtension},
-    {"PortableDeviceValues", CLSID_PortableDeviceValues},
-    {"PortableDeviceKeyCollection", CLSID_PortableDeviceKeyCollection},
-    {"PortableDeviceValuesCollection", CLSID_PortableDeviceValuesCollection},
-};
 
 std::vector<std::string> Words(const std::string& text) {
     std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string word; in >> word;) {
-        words.push_back(word);
+    return {std::istream_iterator<std::string>(in), {}};
+}
+
+// A step that the state of the scenario does not allow (no sensor to connect to, ...).
+struct Impossible {};
+template <typename Pointer>
+Pointer& Need(Pointer& pointer) {
+    if (!pointer) {
+        throw Impossible{};
     }
-    return words;
+    return pointer;
 }
 
 // The module as the framework host loads it: DllMain is its entry point, found from the ELF
@@ -111,12 +109,12 @@ class Module {
         if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0) {
             throw std::runtime_error("the module does not load");
         }
-        main_ = reinterpret_cast<BOOL (*)(HINSTANCE, DWORD, LPVOID)>(
-            map->l_addr + reinterpret_cast<const Elf64_Ehdr*>(map->l_addr)->e_entry);
         instance_ = reinterpret_cast<HINSTANCE>(map->l_addr);
-        classObject_ = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(
-            dlsym(handle_, "DllGetClassObject"));
-        canUnload_ = reinterpret_cast<HRESULT (*)()>(dlsym(handle_, "DllCanUnloadNow"));
+        main_ = reinterpret_cast<decltype(main_)>(
+            map->l_addr + reinterpret_cast<const Elf64_Ehdr*>(map->l_addr)->e_entry);
+        classObject_ =
+            reinterpret_cast<decltype(classObject_)>(dlsym(handle_, "DllGetClassObject"));
+        canUnload_ = reinterpret_cast<decltype(canUnload_)>(dlsym(handle_, "DllCanUnloadNow"));
     }
     ~Module() { Unload(); }
     BOOL Main(DWORD reason) { return main_(instance_, reason, nullptr); }
@@ -171,7 +169,9 @@ class Scenario {
             const std::size_t done = requests_ ? requests_->Completions().size() : 0;
             log_.Take();
             Cells cells = {row[0], row[1], Step(row[0], row[1])};
-            std::size_t sync = extension_.Calls().size();
+            // All that a stream brings comes from the driver's threads.
+            const std::size_t sync =
+                row[0].starts_with("stream") ? calls : extension_.Calls().size();
             std::size_t syncDone = requests_ ? requests_->Completions().size() : 0;
             log += "## " + row[0] + (row[1].empty() ? "" : " [" + row[1] + "]") + "\n";
             for (const std::string& line : log_.TakeOwn()) {
@@ -255,52 +255,41 @@ class Scenario {
     std::string Step(const std::string& step, const std::string& fault) {
         const Cells f = Words(fault);
         std::optional<zntr::platform::ComCreationFailure> creation;
-        if (f.size() >= 2 && f[0] == "heap") {
+        if (f.size() == 2 && f[0] == "heap") {
             zntr::platform::FailNextHeapAllocations(std::stoi(f[1]));
-        } else if (f.size() >= 2 && f[0] == "thread") {
+        } else if (f.size() == 2 && f[0] == "thread") {
             zntr::platform::FailNextThreadCreations(std::stoi(f[1]));
-        } else if (f.size() >= 4 && f[0] == "create") {  // create CLASS AFTER STATUS
-            for (const auto& [name, clsid] : kClasses) {
-                if (f[1] == name) {
-                    creation.emplace(clsid, StatusNamed(f[3]), std::stoul(f[2]));
-                }
-            }
-        } else if (f.size() >= 3 && f[0] == "device") {
-            added_.device->Fail(f[1], StatusNamed(f[2]));
-        } else if (f.size() >= 3 && f[0] == "extension") {
-            extension_.SetAnswer(f[1], StatusNamed(f[2]));
+        } else if (f.size() == 4 && f[0] == "create") {
+            creation.emplace(Named(kClasses, f[1]), Named(kStatuses, f[3]), std::stoul(f[2]));
+        } else if (f.size() == 3 && f[0] == "device") {
+            Need(added_.device)->Fail(f[1], Named(kStatuses, f[2]));
+        } else if (f.size() == 3 && f[0] == "extension") {
+            extension_.SetAnswer(f[1], Named(kStatuses, f[2]));
+        } else if (!f.empty()) {
+            throw std::runtime_error("no fault " + fault);
         }
-        std::string result =
-            Do(Words(step), step.substr(std::min(step.size(), step.find(' ') + 1)));
+        std::string result;
+        try {
+            result = Do(Words(step), step.substr(std::min(step.size(), step.find(' ') + 1)));
+        } catch (const Impossible&) {
+            result = "impossible";
+        }
         zntr::platform::FailNextHeapAllocations(0);
         zntr::platform::FailNextThreadCreations(0);
         if (added_.device) {
             added_.device->Heal();
         }
-        if (f.size() >= 3 && f[0] == "extension") {
+        if (f.size() == 3 && f[0] == "extension") {
             extension_.SetAnswer(f[1], S_OK);
         }
         return result;
     }
 
     std::string Do(const Cells& s, const std::string& rest) {
-        std::wstring id = L"ZntrVComLocation";
-        const auto sensor = [&] { return extension_.Sensor(); };
         const std::string what = s.empty() ? "" : s[0];
-        const bool clientStep = what == "connect" || what == "disconnect" || what == "subscribe" ||
-                                what == "unsubscribe";
-        if ((clientStep && !sensor()) || (what != "load" && !module_) ||
-            ((what == "driver" || what == "lock" || what == "unlock") && !factory_) ||
-            (what == "add" && !entry_)) {
-            return "impossible";
-        }
-        const bool queueStep = what == "open" || what == "read" || what == "ioctl";
-        const bool deviceStep = queueStep || what == "prepare" || what == "D0" || what == "query" ||
-                                what == "surprise" || what == "cleanup" ||
-                                (what == "release" && s.size() == 1);
-        if ((deviceStep && !added_.hardware) || (queueStep && !added_.device->QueueCallbacks())) {
-            return "impossible";
-        }
+        std::wstring id = L"ZntrVComLocation";
+        IWDFFile* file = requests_ ? requests_->File() : nullptr;
+        const auto status = [](HRESULT hr) { return Status(hr); };
         if (what == "load") {
             Load(rest);
             attached_ = module_->Main(DLL_PROCESS_ATTACH) != FALSE;
@@ -308,42 +297,38 @@ class Scenario {
         }
         if (what == "detach") {
             attached_ = false;
-            return module_->Main(DLL_PROCESS_DETACH) ? "TRUE" : "FALSE";
+            return Need(module_)->Main(DLL_PROCESS_DETACH) ? "TRUE" : "FALSE";
         }
         if (what == "unload") {
             factory_ = nullptr;
             if (std::exchange(attached_, false)) {
-                module_->Main(DLL_PROCESS_DETACH);
+                Need(module_)->Main(DLL_PROCESS_DETACH);
             }
-            const bool gone = module_->Unload();
-            module_.reset();
-            return gone ? "unloaded" : "still mapped";
+            return std::exchange(module_, nullptr)->Unload() ? "unloaded" : "still mapped";
         }
-        if (what == "class") {  // class driver|other
-            ComPtr<IClassFactory> factory;
-            const HRESULT hr = module_->ClassObject(
+        if (what == "class") {
+            factory_ = nullptr;
+            return status(Need(module_)->ClassObject(
                 rest == "driver" ? CLSID_ZntrLocationDriver : IID_IUnknown, IID_IClassFactory,
-                reinterpret_cast<void**>(factory.GetAddressOf()));
-            factory_ = factory;
-            return Status(hr);
+                reinterpret_cast<void**>(factory_.GetAddressOf())));
         }
-        if (what == "driver") {  // driver [aggregated]
+        if (what == "driver") {
             entry_ = nullptr;
-            return Status(factory_->CreateInstance(
+            return status(Need(factory_)->CreateInstance(
                 rest == "aggregated" ? factory_.Get() : nullptr, IID_IDriverEntry,
                 reinterpret_cast<void**>(entry_.GetAddressOf())));
         }
         if (what == "lock" || what == "unlock") {
-            return Status(factory_->LockServer(what == "lock"));
+            return status(Need(factory_)->LockServer(what == "lock"));
         }
-        if (what == "add") {  // add [again]
-            const HRESULT hr = rest == "again"
-                                   ? entry_->OnDeviceAdd(added_.driver.Get(), added_.init.Get())
-                                   : added_.Add(entry_.Get(), InstanceId(rest));
+        if (what == "add") {
+            const HRESULT hr =
+                rest == "again" ? Need(entry_)->OnDeviceAdd(added_.driver.Get(), added_.init.Get())
+                                : added_.Add(Need(entry_).Get(), InstanceId(rest));
             if (added_.device && !requests_) {
                 requests_ = std::make_unique<Requests>(added_.device.Get());
             }
-            return Status(hr);
+            return status(hr);
         }
         if (what == "remove") {
             added_.Remove();
@@ -353,69 +338,71 @@ class Scenario {
             entry_ = nullptr;
             return "-";
         }
+        IWDFDevice* device = Need(added_.device).Get();
         if (what == "prepare") {
-            return Status(
-                added_.hardware->OnPrepareHardware(rest == "null" ? nullptr : added_.device.Get()));
+            return status(
+                Need(added_.hardware)->OnPrepareHardware(rest == "null" ? nullptr : device));
         }
         if (what == "release") {
-            return Status(added_.hardware->OnReleaseHardware(added_.device.Get()));
+            return status(Need(added_.hardware)->OnReleaseHardware(device));
         }
-        if (what == "D0") {  // D0 entry|exit ACTION
-            const POWER_ACTION action = s[2] == "sleep"       ? PowerActionSleep
-                                        : s[2] == "hibernate" ? PowerActionHibernate
-                                        : s[2] == "shutdown"  ? PowerActionShutdown
-                                                              : PowerActionNone;
-            added_.device->Real().SetSystemPowerAction(action);
+        if (what == "D0") {
+            added_.device->Real().SetSystemPowerAction(s[2] == "sleep"       ? PowerActionSleep
+                                                       : s[2] == "hibernate" ? PowerActionHibernate
+                                                       : s[2] == "shutdown"  ? PowerActionShutdown
+                                                                             : PowerActionNone);
             const HRESULT hr = s[1] == "entry"
-                                   ? added_.pnp->OnD0Entry(added_.device.Get(), WdfPowerDeviceD3)
-                                   : added_.pnp->OnD0Exit(added_.device.Get(), WdfPowerDeviceD3);
+                                   ? Need(added_.pnp)->OnD0Entry(device, WdfPowerDeviceD3)
+                                   : Need(added_.pnp)->OnD0Exit(device, WdfPowerDeviceD3);
             added_.device->Real().SetSystemPowerAction(PowerActionNone);
-            return Status(hr);
+            return status(hr);
         }
         if (what == "query") {
-            return Status(rest == "remove" ? added_.pnp->OnQueryRemove(added_.device.Get())
-                                           : added_.pnp->OnQueryStop(added_.device.Get()));
+            return status(rest == "remove" ? Need(added_.pnp)->OnQueryRemove(device)
+                                           : Need(added_.pnp)->OnQueryStop(device));
         }
         if (what == "surprise") {
-            added_.pnp->OnSurpriseRemoval(added_.device.Get());
+            Need(added_.pnp)->OnSurpriseRemoval(device);
             return "-";
         }
-        if (what == "connect") {
-            return Status(sensor()->OnClientConnect(requests_->File(), id.data()));
-        }
-        if (what == "disconnect") {
-            return Status(sensor()->OnClientDisconnect(requests_->File(), id.data()));
-        }
-        if (what == "subscribe") {
-            return Status(sensor()->OnClientSubscribeToEvents(requests_->File(), id.data()));
-        }
-        if (what == "unsubscribe") {
-            return Status(sensor()->OnClientUnsubscribeFromEvents(requests_->File(), id.data()));
+        if (what == "cleanup") {
+            Need(added_.cleanup)->OnCleanupFile(file);
+            return "-";
         }
         if (what == "stream") {
             return stream_.Send(Unescape(rest)) ? "-" : "not taken";
         }
-        if (what == "open") {
-            added_.device->Queue<IQueueCallbackCreate>(IID_IQueueCallbackCreate)
-                ->OnCreateFile(nullptr, requests_->Create().Get(), requests_->File());
-            return "-";
+        ComPtr<ISensorDriver> sensor = extension_.Sensor();
+        if (what == "connect") {
+            return status(Need(sensor)->OnClientConnect(file, id.data()));
         }
-        if (what == "read") {
+        if (what == "disconnect") {
+            return status(Need(sensor)->OnClientDisconnect(file, id.data()));
+        }
+        if (what == "subscribe") {
+            return status(Need(sensor)->OnClientSubscribeToEvents(file, id.data()));
+        }
+        if (what == "unsubscribe") {
+            return status(Need(sensor)->OnClientUnsubscribeFromEvents(file, id.data()));
+        }
+        ComPtr<IUnknown> queue = added_.device->QueueCallbacks();
+        if (what == "open") {
+            Need(queue);
+            added_.device->Queue<IQueueCallbackCreate>(IID_IQueueCallbackCreate)
+                ->OnCreateFile(nullptr, requests_->Create().Get(), file);
+        } else if (what == "read") {
+            Need(queue);
             added_.device->Queue<IQueueCallbackRead>(IID_IQueueCallbackRead)
                 ->OnRead(nullptr, requests_->Read(std::stoul(rest)).Get(), std::stoul(rest));
-            return "-";
-        }
-        if (what == "ioctl") {
+        } else if (what == "ioctl") {
             const ULONG code = std::stoul(rest, nullptr, 16);
+            Need(queue);
             added_.device->Queue<IQueueCallbackDeviceIoControl>(IID_IQueueCallbackDeviceIoControl)
                 ->OnDeviceIoControl(nullptr, requests_->IoControl(code).Get(), code, 0, 64);
-            return "-";
+        } else {
+            throw std::runtime_error("no step " + what);
         }
-        if (what == "cleanup") {
-            added_.cleanup->OnCleanupFile(requests_->File());
-            return "-";
-        }
-        throw std::runtime_error("no step " + what);
+        return "-";
     }
 
     // The default device's ID, or "X*N": N times X.

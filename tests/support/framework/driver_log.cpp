@@ -5,18 +5,27 @@
 namespace zntr::test {
 
 DriverLog::DriverLog() {
+    // The hook runs before the message is counted: whoever waits for the message finds the
+    // hook's work done.
     previous_ = zntr::platform::SetDebugOutputSink([this](std::string_view text) {
         std::function<void()> hook;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            messages_.emplace_back(std::this_thread::get_id(), std::string(text));
-            const auto found = hooks_.find(messages_.back().second);
+            const auto found = hooks_.find(std::string(text));
             if (found != hooks_.end()) {
                 hook = found->second;
             }
         }
         if (hook) {
             hook();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            messages_.emplace_back(std::this_thread::get_id(), std::string(text));
+        }
+        // A log made before this one sees the messages too.
+        if (previous_) {
+            previous_(text);
         }
     });
 }

@@ -67,66 +67,43 @@ class FaultyDevice final : public zntr::platform::ComObject<IWDFDevice2> {
         return real_->GetSystemPowerAction();
     }
 
-    // Calls the driver does not make.
-    HRESULT STDMETHODCALLTYPE DeleteWdfObject() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AssignContext(IObjectCleanup*, void*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RetrieveContext(void**) override { return E_NOTIMPL; }
+    // Calls the driver does not make: the interface keeps its table, each answers E_NOTIMPL.
+    // clang-format off
+#define ZNTR_NOT_CALLED(Result, Method, ...) \
+    Result STDMETHODCALLTYPE Method(__VA_ARGS__) override { return Result(E_NOTIMPL); }
+    ZNTR_NOT_CALLED(HRESULT, DeleteWdfObject)
+    ZNTR_NOT_CALLED(HRESULT, AssignContext, IObjectCleanup*, void*)
+    ZNTR_NOT_CALLED(HRESULT, RetrieveContext, void**)
     void STDMETHODCALLTYPE AcquireLock() override {}
     void STDMETHODCALLTYPE ReleaseLock() override {}
     void STDMETHODCALLTYPE GetDriver(IWDFDriver** driver) override { *driver = nullptr; }
     void STDMETHODCALLTYPE GetDefaultIoTarget(IWDFIoTarget** target) override { *target = nullptr; }
-    HRESULT STDMETHODCALLTYPE CreateWdfFile(PCWSTR, IWDFDriverCreatedFile**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateDeviceInterface(LPCGUID, PCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AssignDeviceInterfaceState(LPCGUID, PCWSTR, BOOL) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE RetrieveDeviceName(PWSTR, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE PostEvent(REFGUID, WDF_EVENT_TYPE, BYTE*, DWORD) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ConfigureRequestDispatching(IWDFIoQueue*, WDF_REQUEST_TYPE,
-                                                          BOOL) override {
-        return E_NOTIMPL;
-    }
+    ZNTR_NOT_CALLED(HRESULT, CreateWdfFile, PCWSTR, IWDFDriverCreatedFile**)
+    ZNTR_NOT_CALLED(HRESULT, CreateDeviceInterface, LPCGUID, PCWSTR)
+    ZNTR_NOT_CALLED(HRESULT, AssignDeviceInterfaceState, LPCGUID, PCWSTR, BOOL)
+    ZNTR_NOT_CALLED(HRESULT, RetrieveDeviceName, PWSTR, DWORD*)
+    ZNTR_NOT_CALLED(HRESULT, PostEvent, REFGUID, WDF_EVENT_TYPE, BYTE*, DWORD)
+    ZNTR_NOT_CALLED(HRESULT, ConfigureRequestDispatching, IWDFIoQueue*, WDF_REQUEST_TYPE, BOOL)
     void STDMETHODCALLTYPE SetPnpState(WDF_PNP_STATE, WDF_TRI_STATE) override {}
     WDF_TRI_STATE STDMETHODCALLTYPE GetPnpState(WDF_PNP_STATE) override { return WdfUseDefault; }
-    HRESULT STDMETHODCALLTYPE CommitPnpState() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateRequest(IUnknown*, IWDFObject*, IWDFIoRequest**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateSymbolicLink(PCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AssignS0IdleSettings(WDF_POWER_POLICY_S0_IDLE_CAPABILITIES,
-                                                   DEVICE_POWER_STATE, ULONG,
-                                                   WDF_POWER_POLICY_S0_IDLE_USER_CONTROL,
-                                                   WDF_TRI_STATE) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE StopIdle(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ResumeIdle() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateSymbolicLinkWithReferenceString(PCWSTR, PCWSTR) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE RegisterRemoteInterfaceNotification(LPCGUID, BOOL) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateRemoteInterface(IWDFRemoteInterfaceInitialize*, IUnknown*,
-                                                    IWDFRemoteInterface**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateRemoteTarget(IUnknown*, IWDFObject*,
-                                                 IWDFRemoteTarget**) override {
-        return E_NOTIMPL;
-    }
+    ZNTR_NOT_CALLED(HRESULT, CommitPnpState)
+    ZNTR_NOT_CALLED(HRESULT, CreateRequest, IUnknown*, IWDFObject*, IWDFIoRequest**)
+    ZNTR_NOT_CALLED(HRESULT, CreateSymbolicLink, PCWSTR)
+    ZNTR_NOT_CALLED(HRESULT, AssignS0IdleSettings, WDF_POWER_POLICY_S0_IDLE_CAPABILITIES,
+                    DEVICE_POWER_STATE, ULONG, WDF_POWER_POLICY_S0_IDLE_USER_CONTROL, WDF_TRI_STATE)
+    ZNTR_NOT_CALLED(HRESULT, StopIdle, BOOL)
+    ZNTR_NOT_CALLED(HRESULT, ResumeIdle)
+    ZNTR_NOT_CALLED(HRESULT, CreateSymbolicLinkWithReferenceString, PCWSTR, PCWSTR)
+    ZNTR_NOT_CALLED(HRESULT, RegisterRemoteInterfaceNotification, LPCGUID, BOOL)
+    ZNTR_NOT_CALLED(HRESULT, CreateRemoteInterface, IWDFRemoteInterfaceInitialize*, IUnknown*,
+                    IWDFRemoteInterface**)
+    ZNTR_NOT_CALLED(HRESULT, CreateRemoteTarget, IUnknown*, IWDFObject*, IWDFRemoteTarget**)
     void STDMETHODCALLTYPE GetDeviceStackIoTypePreference(WDF_DEVICE_IO_BUFFER_RETRIEVAL*,
-                                                          WDF_DEVICE_IO_TYPE*,
-                                                          WDF_DEVICE_IO_TYPE*) override {}
-    HRESULT STDMETHODCALLTYPE AssignSxWakeSettings(DEVICE_POWER_STATE,
-                                                   WDF_POWER_POLICY_SX_WAKE_USER_CONTROL,
-                                                   WDF_TRI_STATE) override {
-        return E_NOTIMPL;
-    }
+                                                          WDF_DEVICE_IO_TYPE*, WDF_DEVICE_IO_TYPE*) override {}
+    ZNTR_NOT_CALLED(HRESULT, AssignSxWakeSettings, DEVICE_POWER_STATE,
+                    WDF_POWER_POLICY_SX_WAKE_USER_CONTROL, WDF_TRI_STATE)
+#undef ZNTR_NOT_CALLED
+    // clang-format on
 
   protected:
     bool Answers(REFIID riid) const override {

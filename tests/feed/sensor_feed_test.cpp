@@ -1,0 +1,401 @@
+// The sensor's feed against a status page and a stream on loopback whose every part the test
+// sends: the receive loop's passes (four lines at most, "Dummy" on every sixth that took lines,
+// the ten fields an empty pass zeroes), its endings, and the feed as the clients start and end it
+// (one thread for all clients, ended by the last one at whatever blocking call it waits in, or
+// just as it gives up by itself).
+//
+// This program replaces the line sink: the one below records each line, runs the test's hook on
+// it, and then, as the sensor's does, writes a data field under the sensor lock. The linker then
+// leaves the sensor's own sink out.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "driver_log.h"
+#include "framework_device.h"
+#include "framework_world.h"
+#include "standin/network_control.h"
+#include "standin/resource_control.h"
+#include "status_page.h"
+#include "wait_until.h"
+
+// Driver headers last: they rename the C runtime's number readers.
+#include "critical_section_lock.h"
+#include "debug_log.h"
+#include "prop_variant.h"
+#include "sensor_ddi.h"
+#include "sensor_receive_loop.h"
+
+namespace {
+
+std::mutex gSinkMutex;
+std::vector<std::string> gLines;
+std::function<void(const std::string&)> gOnLine;
+
+}  // namespace
+
+void ProcessNMEALine(const char* pLine) {
+    std::function<void(const std::string&)> hook;
+    cPropVariant count;
+    count.vt = VT_I4;
+    {
+        std::lock_guard<std::mutex> lock(gSinkMutex);
+        gLines.emplace_back(pLine);
+        count.lVal = static_cast<LONG>(gLines.size());
+        hook = gOnLine;
+    }
+    if (hook) {
+        hook(pLine);
+    }
+    gpSensorDDI->SetDataFieldValue(SENSOR_DATA_TYPE_TRUE_HEADING_DEGREES, &count);
+}
+
+namespace {
+
+using namespace zntr::test;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+// What a pass without data sets to VT_R8 0.0.
+const PROPERTYKEY kZeroedWhenSilent[] = {
+    SENSOR_DATA_TYPE_ERROR_RADIUS_METERS,
+    SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS,
+    SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS,
+    SENSOR_DATA_TYPE_HORIZONAL_DILUTION_OF_PRECISION,
+    SENSOR_DATA_TYPE_LATITUDE_DEGREES,
+    SENSOR_DATA_TYPE_LONGITUDE_DEGREES,
+    SENSOR_DATA_TYPE_SATELLITES_USED_COUNT,
+    SENSOR_DATA_TYPE_FIX_QUALITY,
+    SENSOR_DATA_TYPE_TIMESTAMP,
+    SENSOR_DATA_TYPE_SPEED_KNOTS,
+};
+constexpr LONG kMarker = -4242;
+const std::pair<VARTYPE, double> kMarked{VT_I4, kMarker};
+const std::pair<VARTYPE, double> kZero{VT_R8, 0.0};
+
+std::string Sentence(const std::string& body) {
+    unsigned char sum = 0;
+    for (const char c : body) {
+        sum ^= static_cast<unsigned char>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof(tail), "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+class SensorFeed : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        gEnableLog = 1;
+        {
+            std::lock_guard<std::mutex> lock(gSinkMutex);
+            gLines.clear();
+            gOnLine = nullptr;
+        }
+        Serve({{"GPSEnable=1\x1bWwIpaddr=127.0.0.1\x1bWwPort=" + std::to_string(stream_.Port()) +
+                "\x1b"}});
+        ASSERT_EQ(
+            zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0000", {}, device_.GetAddressOf()),
+            S_OK);
+        ASSERT_EQ(cSensorDDI::CreateInstance(&gpSensorDDI), S_OK);
+        gpSensorDDI->AddRef();
+        ASSERT_EQ(gpSensorDDI->Initialize(L"ROOT\\ZNTR\\0000", device_.Get()), S_OK);
+        gRecvPassCount = 0;
+        log_.Take();
+    }
+    void TearDown() override {
+        gpSensorDDI->EndFeed();
+        std::exchange(gpSensorDDI, nullptr)->Release();
+        gEnableLog = 0;
+    }
+
+    cSensorDDI& Sensor() { return *gpSensorDDI; }
+    void Serve(PeerScript script, ScriptedPeer::Door door = ScriptedPeer::Door::kAccepting) {
+        network_.reset();
+        status_ = std::make_unique<ScriptedPeer>(std::move(script), door);
+        network_.emplace(
+            zntr::platform::NetworkSettings{StatusPageMap(true, status_->Port()), false});
+    }
+    HRESULT Connect() { return Sensor().OnClientConnect(nullptr, id_.data()); }
+    HRESULT Disconnect() { return Sensor().OnClientDisconnect(nullptr, id_.data()); }
+    bool Streaming() {
+        return WaitUntil([&] { return stream_.OpenConnections() == 1; }, 30s, 2ms);
+    }
+    // Whether the feed is gone: no thread, socket or storage, and the hotspot saw every
+    // connection closed.
+    bool Ended() {
+        return Sensor().mhRecvThread.load() == nullptr && Sensor().mSocket == 0 &&
+               Sensor().mRecvBuffer.mpData == nullptr &&
+               WaitUntil(
+                   [&] { return stream_.OpenConnections() + status_->OpenConnections() == 0; }, 30s,
+                   2ms);
+    }
+    Lines SinkLines() {
+        std::lock_guard<std::mutex> lock(gSinkMutex);
+        return gLines;
+    }
+    // A data field's type and number.
+    std::pair<VARTYPE, double> Field(REFPROPERTYKEY key) {
+        cPropVariant value;
+        cCriticalSectionLock lock(Sensor().mSensorLock);
+        Sensor().mpSensorDataFields->GetValue(key, &value);
+        return {value.vt, value.vt == VT_R8 ? value.dblVal : value.vt == VT_I4 ? value.lVal : 0};
+    }
+    // Every data field marked, at once for the receive thread, which writes under the same lock.
+    void MarkFields() {
+        cCriticalSectionLock lock(Sensor().mSensorLock);
+        DWORD count = 0;
+        Sensor().mpSensorDataFields->GetCount(&count);
+        for (DWORD i = 0; i < count; ++i) {
+            PROPERTYKEY key;
+            cPropVariant value;
+            Sensor().mpSensorDataFields->GetAt(i, &key, &value);
+            cPropVariant marker;
+            marker.vt = VT_I4;
+            marker.lVal = kMarker;
+            Sensor().mpSensorDataFields->SetValue(key, &marker);
+        }
+    }
+
+    ComApartment apartment_;
+    DriverLog log_;
+    ScriptedPeer stream_{{{}, false, false, false}};
+    std::unique_ptr<ScriptedPeer> status_;
+    std::optional<zntr::platform::ScopedNetworkSettings> network_;
+    ComPtr<IWDFDevice> device_;
+    std::wstring id_ = L"ZntrVComLocation";
+};
+
+// Six receives of seven sentences each (each pass's first line puts the next in the socket): a
+// pass takes four lines from the ring, so the rest piles up, and the sixth pass's four lines
+// are the 21st to 24th, with "Dummy" after them. The
+// "Dummy" pass zeroes the error radius; the pass after it (data already waiting, so no pass
+// without data comes between) finds it zero and the latitude as it was.
+TEST_F(SensorFeed, APassTakesFourLinesAndTheSixthHandsOnDummy) {
+    Lines sent;
+    std::vector<std::string> texts(7);
+    for (int i = 0; i < 42; ++i) {
+        sent.push_back(Sentence("GPTXT,01,01,01,LINE " + std::to_string(i + 1)));
+        texts[static_cast<std::size_t>(i / 7)] += sent.back();
+    }
+    texts[6] = Sentence("GPTXT,01,01,01,AFTER");
+    std::pair<VARTYPE, double> radius;
+    std::pair<VARTYPE, double> latitude;
+    gOnLine = [&](const std::string& line) {
+        for (std::size_t pass = 1; pass < 6; ++pass) {
+            if (line == sent[4 * (pass - 1)]) {
+                stream_.Deliver(texts[pass]);  // waiting for the pass's receive: no pause
+            }
+        }
+        if (line == sent[20]) {
+            MarkFields();
+        } else if (line == "Dummy") {
+            stream_.Deliver(texts[6]);
+        } else if (line == sent[24]) {
+            radius = Field(SENSOR_DATA_TYPE_ERROR_RADIUS_METERS);
+            latitude = Field(SENSOR_DATA_TYPE_LATITUDE_DEGREES);
+        }
+    };
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(Streaming());
+    ASSERT_TRUE(stream_.Send(texts[0]));
+    ASSERT_TRUE(WaitUntil([&] { return SinkLines().size() >= 29; }, 30s));
+    Lines expected(sent.begin(), sent.begin() + 24);
+    expected.push_back("Dummy");
+    expected.insert(expected.end(), sent.begin() + 24, sent.begin() + 28);
+    const Lines lines = SinkLines();
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 29), expected);
+    EXPECT_EQ(radius, kZero);
+    EXPECT_EQ(latitude, kMarked);
+}
+
+// A pass that receives nothing zeroes the ten fields, all as VT_R8 0.0, the last of them being
+// the speed; it leaves the others alone.
+TEST_F(SensorFeed, APassWithoutDataZeroesTheTenFields) {
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(Streaming());
+    MarkFields();
+    ASSERT_TRUE(WaitUntil([&] { return Field(SENSOR_DATA_TYPE_SPEED_KNOTS) == kZero; }, 30s));
+    for (const PROPERTYKEY& key : kZeroedWhenSilent) {
+        EXPECT_EQ(Field(key), kZero) << key.pid;
+    }
+    EXPECT_EQ(Field(SENSOR_DATA_TYPE_TRUE_HEADING_DEGREES), kMarked);
+    EXPECT_TRUE(SinkLines().empty());
+}
+
+// The thread procedure run here: it ends by itself only when it has no sensor, no storage
+// (its handle then stays for the last client to close) or no connection (storage and handle
+// released).
+TEST_F(SensorFeed, TheThreadEndsByItselfOnlyWhenItCannotSetUp) {
+    Serve({{"GPSEnable=0\x1bWwPort=1\x1b"}});
+    EXPECT_EQ(GpsRecvThreadProc(nullptr), 0u);
+    const HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Sensor().mhRecvThread = handle;
+    zntr::platform::FailNextHeapAllocations(1);
+    EXPECT_EQ(GpsRecvThreadProc(&Sensor()), 0u);
+    zntr::platform::FailNextHeapAllocations(0);
+    EXPECT_EQ(Sensor().mhRecvThread.load(), handle);
+    EXPECT_EQ(GpsRecvThreadProc(&Sensor()), 0u);
+    EXPECT_EQ(log_.Take(),
+              (Lines{"GpsRecvThreadProc: invalid cQueue pointer\n",
+                     "GpsRecvThreadProc: Failed to intialize the circular buffer\n",
+                     "Before Create Sock\n", "Before HTTP Request Sock\n",
+                     "getaddrinfo returns 0,\n", "connected to dns\n",
+                     "HTTP Response :GPSEnable=0\x1bWwPort=1\x1b\n", "Gps Port is not Enabled on the device\n",
+                     "GpsRecvThreadProc: Failed to create and connect to the socket"}));
+    EXPECT_TRUE(Ended());
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(handle)) << "the thread closed its own handle";
+}
+
+TEST_F(SensorFeed, ASocketAlreadyHeldIsUsedWithoutAskingTheHotspot) {
+    Sensor().mSocket = 0x40;
+    EXPECT_EQ(SocketCreateAndConnect(&Sensor()), 1);
+    EXPECT_EQ(log_.Take(), Lines{"SocketCreateAndConnect returns\n"});
+    EXPECT_EQ(status_->Connections(), 0);
+    Sensor().mSocket = 0;
+}
+
+// Two clients share one feed; the last one to leave ends it, and a new first client starts
+// another on a new connection.
+TEST_F(SensorFeed, TheLastClientEndsTheFeedAndANewFirstClientStartsAnother) {
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(Streaming());
+    ASSERT_EQ(Disconnect(), S_OK);
+    EXPECT_NE(Sensor().mhRecvThread.load(), nullptr);
+    EXPECT_EQ(stream_.OpenConnections(), 1);
+    ASSERT_EQ(Disconnect(), S_OK);
+    EXPECT_TRUE(Ended());
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(Streaming());
+    EXPECT_EQ(stream_.Connections(), 2);
+    EXPECT_EQ(status_->Connections(), 2);
+}
+
+// A feed that gave up (the stream is off) leaves the clients connected; only a client that
+// finds none connected starts it again.
+TEST_F(SensorFeed, AFeedThatGaveUpIsStartedAgainOnlyByANewFirstClient) {
+    Serve({{"GPSEnable=0\x1bWwPort=1\x1b"}});
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return Sensor().mhRecvThread.load() == nullptr; }, 30s));
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_EQ(Disconnect(), S_OK);
+    ASSERT_EQ(Disconnect(), S_OK);
+    EXPECT_EQ(status_->Connections(), 1);
+    ASSERT_EQ(Connect(), S_OK);
+    EXPECT_TRUE(WaitUntil([&] { return status_->Connections() == 2; }, 30s));
+}
+
+// The last client leaves just as the thread gives up: whichever of the two comes first, the
+// thread is ended or closes its handle once, and the storage is released once.
+TEST_F(SensorFeed, AFeedThatGivesUpAsTheLastClientLeavesEndsOnce) {
+    Serve({{"GPSEnable=0\x1bWwPort=1\x1b"}});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool givingUp = false;
+    log_.OnMessage("GpsRecvThreadProc: Failed to create and connect to the socket", [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        givingUp = true;
+        changed.notify_all();
+    });
+    for (int round = 0; round < 10; ++round) {
+        givingUp = false;
+        ASSERT_EQ(Connect(), S_OK);
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return givingUp; }));
+        }
+        ASSERT_EQ(Disconnect(), S_OK);
+        ASSERT_TRUE(Ended()) << "round " << round;
+    }
+    EXPECT_EQ(status_->Connections(), 10);
+}
+
+// The last client's disconnection ends the thread wherever it waits, and nothing the thread
+// held stays held: its connections close, and the sensor's and the parser's locks are free.
+TEST_F(SensorFeed, TheLastClientEndsTheThreadAtEachBlockingCall) {
+    const auto locksFree = [&] {
+        bool free = false;
+        std::thread([&] {
+            free = TryEnterCriticalSection(&Sensor().mSensorLock) &&
+                   TryEnterCriticalSection(&Sensor().mNMEAParser.mLock);
+            LeaveCriticalSection(&Sensor().mNMEAParser.mLock);
+            LeaveCriticalSection(&Sensor().mSensorLock);
+        }).join();
+        return free;
+    };
+    const std::string answer = "GPSEnable=1\x1bWwIpaddr=127.0.0.1\x1bWwPort=";
+    ScriptedPeer hanging({}, ScriptedPeer::Door::kHanging);
+    const struct {
+        const char* where;
+        PeerScript page;
+        ScriptedPeer::Door door;
+        std::function<bool()> reached;
+    } cases[] = {
+        {"the discovery's receive",
+         {{}, true, true},
+         ScriptedPeer::Door::kAccepting,
+         [&] {
+             const Lines received = status_->Received();
+             return received.size() == 1 && received[0].find("\r\n\r\n") != std::string::npos;
+         }},
+        {"the discovery's pause",
+         {},
+         ScriptedPeer::Door::kRefusing,
+         [&] { return log_.Count("Failed to connect to the http port\n") > 0; }},
+        {"the stream's connect",
+         {{answer + std::to_string(hanging.Port()) + "\x1b"}},
+         ScriptedPeer::Door::kAccepting,
+         [&] { return log_.Count("Before Connect\n") > 0; }},
+        {"the pause after an empty receive",
+         {{answer + std::to_string(stream_.Port()) + "\x1b"}},
+         ScriptedPeer::Door::kAccepting,
+         [&] { return Field(SENSOR_DATA_TYPE_SPEED_KNOTS) == kZero; }},
+    };
+    for (const auto& c : cases) {
+        Serve(c.page, c.door);
+        log_.Take();
+        MarkFields();
+        ASSERT_EQ(Connect(), S_OK);
+        ASSERT_TRUE(WaitUntil(c.reached, 30s, 2ms)) << c.where;
+        ASSERT_EQ(Disconnect(), S_OK);
+        EXPECT_TRUE(Ended()) << c.where;
+        EXPECT_TRUE(locksFree()) << c.where;
+        EXPECT_EQ(log_.Count("Before returning from Connect\n"), &c == &cases[3] ? 1u : 0u);
+    }
+    // Waiting for the sensor lock: the line's field is written under the lock, which this
+    // thread takes as the line arrives and holds while the disconnection ends the thread.
+    std::mutex mutex;
+    std::condition_variable changed;
+    int stage = 0;
+    gOnLine = [&](const std::string&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        stage = 1;
+        changed.notify_all();
+        changed.wait_for(lock, 30s, [&] { return stage == 2; });
+    };
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(Streaming());
+    ASSERT_TRUE(stream_.Deliver(Sentence("GPTXT,01,01,01,HELD")));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return stage == 1; }));
+    }
+    {
+        cCriticalSectionLock hold(Sensor().mSensorLock);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stage = 2;
+            changed.notify_all();
+        }
+        ASSERT_EQ(Disconnect(), S_OK);
+    }
+    EXPECT_TRUE(Ended());
+    EXPECT_TRUE(locksFree());
+}
+
+}  // namespace
