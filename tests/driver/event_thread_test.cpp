@@ -5,7 +5,6 @@
 
 #include "prepared_device.h"
 #include "standin/com_control.h"
-#include "standin/resource_control.h"
 
 // Driver headers last: they rename the C runtime's number readers.
 #include "critical_section_lock.h"
@@ -162,18 +161,6 @@ TEST(EventThreadTest, SetUpFailuresEndTheThreadWithTheirLine) {
     EXPECT_EQ(run(&d.Device(), 0),
               Calls{"SensorEventThreadProc: failed to create event collections"});
     EXPECT_EQ(d.extension.Calls(), Calls{});
-}
-
-TEST(EventThreadTest, ASensorIdThatCannotBeAllocatedSkipsThatOnePost) {
-    PreparedDevice d;
-    zntr::platform::FailNextHeapAllocations(1);
-    SetEvent(d.Device().mhDataEvent);
-    EXPECT_TRUE(
-        d.log.WaitFor("SensorEventThreadProc: no memory for the sensor ID, data event not posted"));
-    zntr::platform::FailNextHeapAllocations(0);
-    SetEvent(d.Device().mhDataEvent);
-    ASSERT_TRUE(d.extension.WaitForCalls("PostEvent", 1));
-    EXPECT_EQ(d.extension.Count("PostEvent"), 1u);
 }
 
 // A preparation that fails after its queue releases what it set up, which sets the exit event

@@ -133,19 +133,6 @@ TEST_F(DiscoveryTest, ARefusedConnectIsRetried) {
         1);
 }
 
-TEST_F(DiscoveryTest, WithoutWinsockNoSocketIsMade) {
-    int started = 0;
-    while (WSACleanup() == 0) {
-        ++started;
-    }
-    const Outcome outcome = Discover(true, 1);
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.log, std::vector<std::string>{"Failed to create the socket\n"});
-    for (WSADATA data; started > 0; --started) {
-        WSAStartup(MAKEWORD(2, 0), &data);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

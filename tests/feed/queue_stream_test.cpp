@@ -8,7 +8,6 @@
 
 #include "prepared_device.h"
 #include "scripted_peer.h"
-#include "standin/resource_control.h"
 #include "status_page.h"
 #include "wait_until.h"
 
@@ -133,30 +132,6 @@ TEST_F(QueueStream, TheSixthEmptyReceiveInARowClearsTheBuffer) {
     EXPECT_EQ(emptyReceives, 6u);
     EXPECT_EQ(GetCircularBufferUnreadCount(Queue().mRecvBuffer), 0u);
     EXPECT_NE(Queue().mRecvBuffer.mpData, nullptr) << "cleared, not released";
-}
-
-// Without storage the stream runs, and a read is completed empty however much arrived.
-TEST_F(QueueStream, WithoutStorageReadsAreCompletedEmpty) {
-    zntr::platform::FailNextHeapAllocations(1);
-    Read(100);
-    zntr::platform::FailNextHeapAllocations(0);
-    ASSERT_TRUE(WaitUntil([&] { return stream_.OpenConnections() == 1; }, 30s, 2ms));
-    ASSERT_TRUE(stream_.Send("$GPGGA,lost"));
-    Read(100);
-    EXPECT_EQ(Done(2).information, 0u);
-    EXPECT_EQ(d_.log.Count("OnRead:: Failed in initialize the buffer\n"), 1u);
-}
-
-// With the web interface refusing, the thread retries its discovery; the reader's cleanup ends
-// it.
-TEST_F(QueueStream, TheDiscoveryEndsWhenTheReadersFileIsCleanedUp) {
-    ScriptedPeer refusing({}, ScriptedPeer::Door::kRefusing);
-    zntr::platform::ScopedNetworkSettings network({StatusPageMap(true, refusing.Port()), false});
-    Read(100);
-    ASSERT_TRUE(d_.log.WaitFor("Failed to connect to the http port\n"));
-    d_.Framework().cleanup->OnCleanupFile(requests_.File());
-    EXPECT_TRUE(d_.log.WaitFor("GpsRecvThreadProc: Failed to create and connect to the socket"));
-    EXPECT_TRUE(WaitUntil([&] { return Queue().mhRecvThread.load() == nullptr; }, 30s));
 }
 
 // Two first reads at once: one starts the stream, the other finds it started.

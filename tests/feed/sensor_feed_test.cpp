@@ -4,9 +4,9 @@
 // (one thread for all clients, ended by the last one at whatever blocking call it waits in, or
 // just as it gives up by itself).
 //
-// This program replaces the line sink: the one below records each line, runs the test's hook on
-// it, and then, as the sensor's does, writes a data field under the sensor lock. The linker then
-// leaves the sensor's own sink out.
+// This program replaces the line sink: the one below records each line (where a test may hold
+// it), runs the test's hook on it, and then, as the sensor's does, writes a data field under the
+// sensor lock. The linker then leaves the sensor's own sink out.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -14,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "call_recorder.h"
 #include "driver_log.h"
 #include "framework_device.h"
 #include "framework_world.h"
@@ -31,25 +32,19 @@
 
 namespace {
 
-std::mutex gSinkMutex;
-std::vector<std::string> gLines;
+zntr::test::CallRecorder gSink;  // a line's "method" is the line itself
 std::function<void(const std::string&)> gOnLine;
 
 }  // namespace
 
 void ProcessNMEALine(const char* pLine) {
-    std::function<void(const std::string&)> hook;
+    gSink.Record(pLine);
+    if (gOnLine) {
+        gOnLine(pLine);
+    }
     cPropVariant count;
     count.vt = VT_I4;
-    {
-        std::lock_guard<std::mutex> lock(gSinkMutex);
-        gLines.emplace_back(pLine);
-        count.lVal = static_cast<LONG>(gLines.size());
-        hook = gOnLine;
-    }
-    if (hook) {
-        hook(pLine);
-    }
+    count.lVal = static_cast<LONG>(gSink.Calls().size());
     gpSensorDDI->SetDataFieldValue(SENSOR_DATA_TYPE_TRUE_HEADING_DEGREES, &count);
 }
 
@@ -58,51 +53,34 @@ namespace {
 using namespace zntr::test;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
+using Value = std::pair<VARTYPE, double>;
 
 // What a pass without data sets to VT_R8 0.0.
-const PROPERTYKEY kZeroedWhenSilent[] = {
-    SENSOR_DATA_TYPE_ERROR_RADIUS_METERS,
-    SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS,
-    SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS,
-    SENSOR_DATA_TYPE_HORIZONAL_DILUTION_OF_PRECISION,
-    SENSOR_DATA_TYPE_LATITUDE_DEGREES,
-    SENSOR_DATA_TYPE_LONGITUDE_DEGREES,
-    SENSOR_DATA_TYPE_SATELLITES_USED_COUNT,
-    SENSOR_DATA_TYPE_FIX_QUALITY,
-    SENSOR_DATA_TYPE_TIMESTAMP,
-    SENSOR_DATA_TYPE_SPEED_KNOTS,
-};
-constexpr LONG kMarker = -4242;
-const std::pair<VARTYPE, double> kMarked{VT_I4, kMarker};
-const std::pair<VARTYPE, double> kZero{VT_R8, 0.0};
-
-std::string Sentence(const std::string& body) {
-    unsigned char sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof(tail), "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
+const PROPERTYKEY kZeroedWhenSilent[] = {SENSOR_DATA_TYPE_ERROR_RADIUS_METERS,
+                                         SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS,
+                                         SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS,
+                                         SENSOR_DATA_TYPE_HORIZONAL_DILUTION_OF_PRECISION,
+                                         SENSOR_DATA_TYPE_LATITUDE_DEGREES,
+                                         SENSOR_DATA_TYPE_LONGITUDE_DEGREES,
+                                         SENSOR_DATA_TYPE_SATELLITES_USED_COUNT,
+                                         SENSOR_DATA_TYPE_FIX_QUALITY,
+                                         SENSOR_DATA_TYPE_TIMESTAMP,
+                                         SENSOR_DATA_TYPE_SPEED_KNOTS};
+constexpr Value kMarked{VT_I4, -4242};
+constexpr Value kZero{VT_R8, 0.0};
 
 class SensorFeed : public ::testing::Test {
   protected:
     void SetUp() override {
         gEnableLog = 1;
-        {
-            std::lock_guard<std::mutex> lock(gSinkMutex);
-            gLines.clear();
-            gOnLine = nullptr;
-        }
+        gSink.Clear();
+        gOnLine = nullptr;
         Serve({{"GPSEnable=1\x1bWwIpaddr=127.0.0.1\x1bWwPort=" + std::to_string(stream_.Port()) +
                 "\x1b"}});
-        ASSERT_EQ(
-            zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0000", {}, device_.GetAddressOf()),
-            S_OK);
-        ASSERT_EQ(cSensorDDI::CreateInstance(&gpSensorDDI), S_OK);
+        zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0", {}, device_.GetAddressOf());
+        cSensorDDI::CreateInstance(&gpSensorDDI);
         gpSensorDDI->AddRef();
-        ASSERT_EQ(gpSensorDDI->Initialize(L"ROOT\\ZNTR\\0000", device_.Get()), S_OK);
+        ASSERT_EQ(gpSensorDDI->Initialize(L"ROOT\\ZNTR\\0", device_.Get()), S_OK);
         gRecvPassCount = 0;
         log_.Take();
     }
@@ -116,29 +94,22 @@ class SensorFeed : public ::testing::Test {
     void Serve(PeerScript script, ScriptedPeer::Door door = ScriptedPeer::Door::kAccepting) {
         network_.reset();
         status_ = std::make_unique<ScriptedPeer>(std::move(script), door);
-        network_.emplace(
-            zntr::platform::NetworkSettings{StatusPageMap(true, status_->Port()), false});
+        network_.emplace(zntr::platform::NetworkSettings{StatusPageMap(true, status_->Port())});
     }
     HRESULT Connect() { return Sensor().OnClientConnect(nullptr, id_.data()); }
     HRESULT Disconnect() { return Sensor().OnClientDisconnect(nullptr, id_.data()); }
     bool Streaming() {
-        return WaitUntil([&] { return stream_.OpenConnections() == 1; }, 30s, 2ms);
+        return WaitUntil([&] { return stream_.OpenConnections() == 1; }, 30s);
     }
-    // Whether the feed is gone: no thread, socket or storage, and the hotspot saw every
-    // connection closed.
+    // No thread, socket or storage left, and every connection closed at the hotspot.
     bool Ended() {
         return Sensor().mhRecvThread.load() == nullptr && Sensor().mSocket == 0 &&
                Sensor().mRecvBuffer.mpData == nullptr &&
                WaitUntil(
-                   [&] { return stream_.OpenConnections() + status_->OpenConnections() == 0; }, 30s,
-                   2ms);
+                   [&] { return stream_.OpenConnections() + status_->OpenConnections() == 0; },
+                   30s);
     }
-    Lines SinkLines() {
-        std::lock_guard<std::mutex> lock(gSinkMutex);
-        return gLines;
-    }
-    // A data field's type and number.
-    std::pair<VARTYPE, double> Field(REFPROPERTYKEY key) {
+    Value Field(REFPROPERTYKEY key) {
         cPropVariant value;
         cCriticalSectionLock lock(Sensor().mSensorLock);
         Sensor().mpSensorDataFields->GetValue(key, &value);
@@ -153,10 +124,10 @@ class SensorFeed : public ::testing::Test {
             PROPERTYKEY key;
             cPropVariant value;
             Sensor().mpSensorDataFields->GetAt(i, &key, &value);
-            cPropVariant marker;
-            marker.vt = VT_I4;
-            marker.lVal = kMarker;
-            Sensor().mpSensorDataFields->SetValue(key, &marker);
+            value.Clear();
+            value.vt = kMarked.first;
+            value.lVal = static_cast<LONG>(kMarked.second);
+            Sensor().mpSensorDataFields->SetValue(key, &value);
         }
     }
 
@@ -169,25 +140,24 @@ class SensorFeed : public ::testing::Test {
     std::wstring id_ = L"ZntrVComLocation";
 };
 
-// Six receives of seven sentences each (each pass's first line puts the next in the socket): a
-// pass takes four lines from the ring, so the rest piles up, and the sixth pass's four lines
-// are the 21st to 24th, with "Dummy" after them. The
-// "Dummy" pass zeroes the error radius; the pass after it (data already waiting, so no pass
-// without data comes between) finds it zero and the latitude as it was.
+// Six receives of seven lines each (each pass's first line puts the next in the socket): a pass
+// takes four lines from the ring, so the rest piles up, and the sixth pass's lines are the 21st
+// to 24th, with "Dummy" after them. The "Dummy" pass zeroes the error radius; the pass after it
+// (its data already waiting: no pass without data between) finds it zero and the latitude as it
+// was.
 TEST_F(SensorFeed, APassTakesFourLinesAndTheSixthHandsOnDummy) {
     Lines sent;
     std::vector<std::string> texts(7);
-    for (int i = 0; i < 42; ++i) {
-        sent.push_back(Sentence("GPTXT,01,01,01,LINE " + std::to_string(i + 1)));
+    for (int i = 0; i < 43; ++i) {
+        sent.push_back("$GPTXT,LINE " + std::to_string(i + 1) + "\r\n");
         texts[static_cast<std::size_t>(i / 7)] += sent.back();
     }
-    texts[6] = Sentence("GPTXT,01,01,01,AFTER");
-    std::pair<VARTYPE, double> radius;
-    std::pair<VARTYPE, double> latitude;
+    Value radius;
+    Value latitude;
     gOnLine = [&](const std::string& line) {
         for (std::size_t pass = 1; pass < 6; ++pass) {
             if (line == sent[4 * (pass - 1)]) {
-                stream_.Deliver(texts[pass]);  // waiting for the pass's receive: no pause
+                stream_.Deliver(texts[pass]);
             }
         }
         if (line == sent[20]) {
@@ -202,18 +172,17 @@ TEST_F(SensorFeed, APassTakesFourLinesAndTheSixthHandsOnDummy) {
     ASSERT_EQ(Connect(), S_OK);
     ASSERT_TRUE(Streaming());
     ASSERT_TRUE(stream_.Send(texts[0]));
-    ASSERT_TRUE(WaitUntil([&] { return SinkLines().size() >= 29; }, 30s));
+    ASSERT_TRUE(WaitUntil([&] { return gSink.Calls().size() >= 29; }, 30s));
     Lines expected(sent.begin(), sent.begin() + 24);
     expected.push_back("Dummy");
     expected.insert(expected.end(), sent.begin() + 24, sent.begin() + 28);
-    const Lines lines = SinkLines();
+    const Lines lines = gSink.Calls();
     EXPECT_EQ(Lines(lines.begin(), lines.begin() + 29), expected);
     EXPECT_EQ(radius, kZero);
     EXPECT_EQ(latitude, kMarked);
 }
 
-// A pass that receives nothing zeroes the ten fields, all as VT_R8 0.0, the last of them being
-// the speed; it leaves the others alone.
+// A pass that receives nothing zeroes the ten fields (the speed last), and only those.
 TEST_F(SensorFeed, APassWithoutDataZeroesTheTenFields) {
     ASSERT_EQ(Connect(), S_OK);
     ASSERT_TRUE(Streaming());
@@ -223,12 +192,10 @@ TEST_F(SensorFeed, APassWithoutDataZeroesTheTenFields) {
         EXPECT_EQ(Field(key), kZero) << key.pid;
     }
     EXPECT_EQ(Field(SENSOR_DATA_TYPE_TRUE_HEADING_DEGREES), kMarked);
-    EXPECT_TRUE(SinkLines().empty());
 }
 
-// The thread procedure run here: it ends by itself only when it has no sensor, no storage
-// (its handle then stays for the last client to close) or no connection (storage and handle
-// released).
+// The thread procedure run here ends by itself only without a sensor, without storage (its
+// handle stays for the last client to close) or without a connection (storage and handle go).
 TEST_F(SensorFeed, TheThreadEndsByItselfOnlyWhenItCannotSetUp) {
     Serve({{"GPSEnable=0\x1bWwPort=1\x1b"}});
     EXPECT_EQ(GpsRecvThreadProc(nullptr), 0u);
@@ -239,46 +206,22 @@ TEST_F(SensorFeed, TheThreadEndsByItselfOnlyWhenItCannotSetUp) {
     zntr::platform::FailNextHeapAllocations(0);
     EXPECT_EQ(Sensor().mhRecvThread.load(), handle);
     EXPECT_EQ(GpsRecvThreadProc(&Sensor()), 0u);
-    EXPECT_EQ(log_.Take(),
-              (Lines{"GpsRecvThreadProc: invalid cQueue pointer\n",
-                     "GpsRecvThreadProc: Failed to intialize the circular buffer\n",
-                     "Before Create Sock\n", "Before HTTP Request Sock\n",
-                     "getaddrinfo returns 0,\n", "connected to dns\n",
-                     "HTTP Response :GPSEnable=0\x1bWwPort=1\x1b\n", "Gps Port is not Enabled on the device\n",
-                     "GpsRecvThreadProc: Failed to create and connect to the socket"}));
+    EXPECT_EQ(
+        log_.Take(),
+        (Lines{"GpsRecvThreadProc: invalid cQueue pointer\n",
+               "GpsRecvThreadProc: Failed to intialize the circular buffer\n",
+               "Before Create Sock\n", "Before HTTP Request Sock\n", "getaddrinfo returns 0,\n",
+               "connected to dns\n", "HTTP Response :GPSEnable=0\x1bWwPort=1\x1b\n",
+               "Gps Port is not Enabled on the device\n",
+               "GpsRecvThreadProc: Failed to create and connect to the socket"}));
     EXPECT_TRUE(Ended());
-    SetLastError(0);
     EXPECT_FALSE(CloseHandle(handle)) << "the thread closed its own handle";
 }
 
-TEST_F(SensorFeed, ASocketAlreadyHeldIsUsedWithoutAskingTheHotspot) {
-    Sensor().mSocket = 0x40;
-    EXPECT_EQ(SocketCreateAndConnect(&Sensor()), 1);
-    EXPECT_EQ(log_.Take(), Lines{"SocketCreateAndConnect returns\n"});
-    EXPECT_EQ(status_->Connections(), 0);
-    Sensor().mSocket = 0;
-}
-
-// Two clients share one feed; the last one to leave ends it, and a new first client starts
-// another on a new connection.
-TEST_F(SensorFeed, TheLastClientEndsTheFeedAndANewFirstClientStartsAnother) {
-    ASSERT_EQ(Connect(), S_OK);
-    ASSERT_EQ(Connect(), S_OK);
-    ASSERT_TRUE(Streaming());
-    ASSERT_EQ(Disconnect(), S_OK);
-    EXPECT_NE(Sensor().mhRecvThread.load(), nullptr);
-    EXPECT_EQ(stream_.OpenConnections(), 1);
-    ASSERT_EQ(Disconnect(), S_OK);
-    EXPECT_TRUE(Ended());
-    ASSERT_EQ(Connect(), S_OK);
-    ASSERT_TRUE(Streaming());
-    EXPECT_EQ(stream_.Connections(), 2);
-    EXPECT_EQ(status_->Connections(), 2);
-}
-
-// A feed that gave up (the stream is off) leaves the clients connected; only a client that
-// finds none connected starts it again.
-TEST_F(SensorFeed, AFeedThatGaveUpIsStartedAgainOnlyByANewFirstClient) {
+// A feed that gave up leaves its clients connected; only a client that finds none connected
+// starts it again. And when it gives up just as the last client leaves, whichever comes first,
+// the thread is ended or closes its handle once, and the storage is released once.
+TEST_F(SensorFeed, AFeedThatGivesUpIsStartedAgainOnlyByANewFirstClient) {
     Serve({{"GPSEnable=0\x1bWwPort=1\x1b"}});
     ASSERT_EQ(Connect(), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return Sensor().mhRecvThread.load() == nullptr; }, 30s));
@@ -286,33 +229,16 @@ TEST_F(SensorFeed, AFeedThatGaveUpIsStartedAgainOnlyByANewFirstClient) {
     ASSERT_EQ(Disconnect(), S_OK);
     ASSERT_EQ(Disconnect(), S_OK);
     EXPECT_EQ(status_->Connections(), 1);
-    ASSERT_EQ(Connect(), S_OK);
-    EXPECT_TRUE(WaitUntil([&] { return status_->Connections() == 2; }, 30s));
-}
-
-// The last client leaves just as the thread gives up: whichever of the two comes first, the
-// thread is ended or closes its handle once, and the storage is released once.
-TEST_F(SensorFeed, AFeedThatGivesUpAsTheLastClientLeavesEndsOnce) {
-    Serve({{"GPSEnable=0\x1bWwPort=1\x1b"}});
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool givingUp = false;
-    log_.OnMessage("GpsRecvThreadProc: Failed to create and connect to the socket", [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        givingUp = true;
-        changed.notify_all();
-    });
-    for (int round = 0; round < 10; ++round) {
-        givingUp = false;
+    CallRecorder givingUp;
+    log_.OnMessage("GpsRecvThreadProc: Failed to create and connect to the socket",
+                   [&] { givingUp.Record("GiveUp"); });
+    for (std::size_t round = 1; round <= 10; ++round) {
         ASSERT_EQ(Connect(), S_OK);
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return givingUp; }));
-        }
+        ASSERT_TRUE(givingUp.WaitForCalls("GiveUp", round));
         ASSERT_EQ(Disconnect(), S_OK);
         ASSERT_TRUE(Ended()) << "round " << round;
     }
-    EXPECT_EQ(status_->Connections(), 10);
+    EXPECT_EQ(status_->Connections(), 11);
 }
 
 // The last client's disconnection ends the thread wherever it waits, and nothing the thread
@@ -341,7 +267,7 @@ TEST_F(SensorFeed, TheLastClientEndsTheThreadAtEachBlockingCall) {
          ScriptedPeer::Door::kAccepting,
          [&] {
              const Lines received = status_->Received();
-             return received.size() == 1 && received[0].find("\r\n\r\n") != std::string::npos;
+             return !received.empty() && received[0].ends_with("\r\n\r\n");
          }},
         {"the discovery's pause",
          {},
@@ -355,47 +281,32 @@ TEST_F(SensorFeed, TheLastClientEndsTheThreadAtEachBlockingCall) {
          {{answer + std::to_string(stream_.Port()) + "\x1b"}},
          ScriptedPeer::Door::kAccepting,
          [&] { return Field(SENSOR_DATA_TYPE_SPEED_KNOTS) == kZero; }},
+        // The line's field is written under the sensor lock, which this thread takes as the
+        // line waits at the gate, and holds while the disconnection ends the thread.
+        {"the wait for the sensor lock",
+         {{answer + std::to_string(stream_.Port()) + "\x1b"}},
+         ScriptedPeer::Door::kAccepting,
+         [&] {
+             return Streaming() && stream_.Deliver("$HELD\r\n") &&
+                    gSink.WaitForCalls("$HELD\r\n", 1);
+         }},
     };
     for (const auto& c : cases) {
+        gSink.CloseGate("$HELD\r\n");
         Serve(c.page, c.door);
         log_.Take();
         MarkFields();
         ASSERT_EQ(Connect(), S_OK);
         ASSERT_TRUE(WaitUntil(c.reached, 30s, 2ms)) << c.where;
-        ASSERT_EQ(Disconnect(), S_OK);
+        {
+            cCriticalSectionLock hold(Sensor().mSensorLock);
+            gSink.OpenGate("$HELD\r\n");
+            ASSERT_EQ(Disconnect(), S_OK);
+        }
         EXPECT_TRUE(Ended()) << c.where;
         EXPECT_TRUE(locksFree()) << c.where;
-        EXPECT_EQ(log_.Count("Before returning from Connect\n"), &c == &cases[3] ? 1u : 0u);
+        EXPECT_EQ(log_.Count("Before returning from Connect\n"), &c >= &cases[3] ? 1u : 0u);
     }
-    // Waiting for the sensor lock: the line's field is written under the lock, which this
-    // thread takes as the line arrives and holds while the disconnection ends the thread.
-    std::mutex mutex;
-    std::condition_variable changed;
-    int stage = 0;
-    gOnLine = [&](const std::string&) {
-        std::unique_lock<std::mutex> lock(mutex);
-        stage = 1;
-        changed.notify_all();
-        changed.wait_for(lock, 30s, [&] { return stage == 2; });
-    };
-    ASSERT_EQ(Connect(), S_OK);
-    ASSERT_TRUE(Streaming());
-    ASSERT_TRUE(stream_.Deliver(Sentence("GPTXT,01,01,01,HELD")));
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return stage == 1; }));
-    }
-    {
-        cCriticalSectionLock hold(Sensor().mSensorLock);
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stage = 2;
-            changed.notify_all();
-        }
-        ASSERT_EQ(Disconnect(), S_OK);
-    }
-    EXPECT_TRUE(Ended());
-    EXPECT_TRUE(locksFree());
 }
 
 }  // namespace
