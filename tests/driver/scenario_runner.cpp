@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -38,7 +37,6 @@
 #include "standin/resource_control.h"
 #include "standin/sensors.h"
 #include "table_tests.h"
-#include "temporary_folder.h"
 #include "wait_until.h"
 #include "wire_text.h"
 
@@ -418,20 +416,9 @@ class Scenario {
         return id;
     }
 
-    // The registry the entry routine reads: "log N" sets EnableLog to N; "no key", "no value".
-    void Load(const std::string& setting) {
-        std::string file = "Windows Registry Editor Version 5.00\r\n\r\n";
-        if (setting != "no key") {
-            file += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zentrova\\ZADOdizEzud]\r\n";
-        }
-        if (setting.starts_with("log ")) {
-            char value[32];
-            std::snprintf(value, sizeof(value), "dword:%08x", std::stoi(setting.substr(4)));
-            file += std::string("\"EnableLog\"=") + value + "\r\n";
-        }
-        const std::filesystem::path path = folder_.path() / "settings.reg";
-        std::ofstream(path, std::ios::binary) << file;
-        registry_.emplace(path.string());
+    // The registry the entry routine reads: a .reg file beside the tables.
+    void Load(const std::string& registry) {
+        registry_.emplace(ZNTR_TEST_DATA "/scenarios/" + registry + ".reg");
         module_ = std::make_unique<Module>();
     }
 
@@ -441,7 +428,6 @@ class Scenario {
     ScriptedPeer status_;
     zntr::platform::ScopedNetworkSettings network_;
     zntr::platform::ScopedDeviceDatabase database_;
-    TemporaryFolder folder_;
     std::optional<zntr::platform::ScopedRegistryFile> registry_;
     DriverLog log_;
     std::unique_ptr<Module> module_;

@@ -14,12 +14,12 @@ class ClassExtension final : public zntr::platform::ComObject<ISensorClassExtens
   public:
     explicit ClassExtension(FakeClassExtension& fake) : fake_(fake) {}
 
-    HRESULT STDMETHODCALLTYPE Initialize(IUnknown* /*device*/, IUnknown* sensor) override {
+    HRESULT STDMETHODCALLTYPE Initialize(IUnknown*, IUnknown* sensor) override {
         const HRESULT hr = fake_.Record("Initialize");
         ComPtr<ISensorDriver> driver;
-        if (SUCCEEDED(hr) && sensor != nullptr &&
-            SUCCEEDED(sensor->QueryInterface(IID_ISensorDriver,
-                                             reinterpret_cast<void**>(driver.GetAddressOf())))) {
+        if (SUCCEEDED(hr) && sensor != nullptr) {
+            sensor->QueryInterface(IID_ISensorDriver,
+                                   reinterpret_cast<void**>(driver.GetAddressOf()));
             fake_.SetSensor(driver);
         }
         return hr;
@@ -33,18 +33,16 @@ class ClassExtension final : public zntr::platform::ComObject<ISensorClassExtens
         request->CompleteWithInformation(hr, 0);
         return hr;
     }
-    // The event parameters are the event thread's own and cleared for the next event: a copy.
-    HRESULT STDMETHODCALLTYPE PostEvent(LPWSTR /*sensorId*/,
-                                        IPortableDeviceValuesCollection* events) override {
+    // The event parameters are the event thread's own, cleared for its next event: a copy.
+    HRESULT STDMETHODCALLTYPE PostEvent(LPWSTR, IPortableDeviceValuesCollection* events) override {
         ComPtr<IPortableDeviceValues> element;
         ComPtr<IPortableDeviceValues> copy;
         DWORD count = 0;
+        CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_IPortableDeviceValues, reinterpret_cast<void**>(copy.GetAddressOf()));
         if (SUCCEEDED(events->GetCount(&count)) && count == 1 &&
             SUCCEEDED(events->GetAt(0, element.GetAddressOf())) &&
-            SUCCEEDED(CoCreateInstance(CLSID_PortableDeviceValues, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IPortableDeviceValues,
-                                       reinterpret_cast<void**>(copy.GetAddressOf())))) {
-            element->GetCount(&count);
+            SUCCEEDED(element->GetCount(&count))) {
             for (DWORD i = 0; i < count; ++i) {
                 PROPERTYKEY key;
                 zntr::platform::PropVariant value;
@@ -55,10 +53,10 @@ class ClassExtension final : public zntr::platform::ComObject<ISensorClassExtens
         fake_.AddEvent(copy);
         return fake_.Record("PostEvent");
     }
-    HRESULT STDMETHODCALLTYPE PostStateChange(LPWSTR /*sensorId*/, SensorState state) override {
+    HRESULT STDMETHODCALLTYPE PostStateChange(LPWSTR, SensorState state) override {
         return fake_.Record("PostStateChange(" + std::to_string(state) + ")");
     }
-    HRESULT STDMETHODCALLTYPE CleanupFile(IWDFFile* /*file*/) override {
+    HRESULT STDMETHODCALLTYPE CleanupFile(IWDFFile*) override {
         return fake_.Record("CleanupFile");
     }
 
