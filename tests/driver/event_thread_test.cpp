@@ -114,52 +114,42 @@ TEST(EventThreadTest, WhatIsPostedAndLoggedWhenFieldsOrStateAreMissing) {
               (Calls{"PostDataEvent: posted data event", "SensorEventThreadProc: exit event"}));
 }
 
-// Run on a device without a class extension, every wake-up logs its post's failure and the
-// thread goes on to the next.
-TEST(EventThreadTest, WithoutAClassExtensionEachPostLogsItsFailure) {
+// The thread procedure run on a thread of the test's own; the lines that thread logged.
+Calls RunThread(PreparedDevice& d, LPVOID device, DWORD apartment = 0) {
+    Calls log;
+    std::thread([&] {
+        CoInitializeEx(nullptr, apartment);
+        EXPECT_EQ(SensorEventThreadProc(device), 0u);
+        log = d.log.TakeOwn();
+        CoUninitialize();
+    }).join();
+    return log;
+}
+
+// Each way the thread cannot set itself up ends it with its line (the device has no thread of
+// its own that the injected failure could reach). Without a class extension, each wake-up logs
+// its post's failure and the thread goes on to the next.
+TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
     PreparedDevice d(false);
-    for (HANDLE event : {d.Device().mhDataEvent, d.Device().mhStateEvent, d.Device().mhExitEvent}) {
-        SetEvent(event);
+    EXPECT_EQ(RunThread(d, nullptr), Calls{"SensorEventThreadProc: invalid pMainDevice pointer"});
+    EXPECT_EQ(RunThread(d, &d.Device(), COINIT_APARTMENTTHREADED),
+              Calls{"SensorEventThreadProc: unable to initialize multi-thread"});
+    {
+        zntr::platform::ComCreationFailure noValues(CLSID_PortableDeviceValues, E_OUTOFMEMORY);
+        EXPECT_EQ(RunThread(d, &d.Device()),
+                  Calls{"SensorEventThreadProc: failed to create event collections"});
     }
-    d.log.Take();
     cSensorDDI::CreateInstance(&gpSensorDDI);
     gpSensorDDI->AddRef();
     ASSERT_EQ(gpSensorDDI->Initialize(L"root\\zntr\\0", d.Framework().device.Get()), S_OK);
-    std::thread([&] { EXPECT_EQ(SensorEventThreadProc(&d.Device()), 0u); }).join();
-    gpSensorDDI->Release();
-    gpSensorDDI = nullptr;
-    const Calls log = d.log.Take();
-    EXPECT_EQ(
-        Calls(log.end() - 4, log.end()),
-        (Calls{"PostDataEvent: failed to post data event",
-               "PostStateChangedEvent: failed to post state event",
-               "SensorEventThreadProc: posted state event", "SensorEventThreadProc: exit event"}));
-}
-
-// Each way the thread cannot set itself up ends it with its line. The lines of the thread run
-// here only: the device has no thread of its own that the injected failure could reach.
-TEST(EventThreadTest, SetUpFailuresEndTheThreadWithTheirLine) {
-    PreparedDevice d(false);
-    const auto run = [&](LPVOID device, DWORD apartment) {
-        Calls log;
-        std::thread([&] {
-            if (apartment != 0) {
-                CoInitializeEx(nullptr, apartment);
-            }
-            EXPECT_EQ(SensorEventThreadProc(device), 0u);
-            log = d.log.TakeOwn();
-            if (apartment != 0) {
-                CoUninitialize();
-            }
-        }).join();
-        return log;
-    };
-    EXPECT_EQ(run(nullptr, 0), Calls{"SensorEventThreadProc: invalid pMainDevice pointer"});
-    EXPECT_EQ(run(&d.Device(), COINIT_APARTMENTTHREADED),
-              Calls{"SensorEventThreadProc: unable to initialize multi-thread"});
-    zntr::platform::ComCreationFailure noValues(CLSID_PortableDeviceValues, E_OUTOFMEMORY);
-    EXPECT_EQ(run(&d.Device(), 0),
-              Calls{"SensorEventThreadProc: failed to create event collections"});
+    for (HANDLE event : {d.Device().mhDataEvent, d.Device().mhStateEvent, d.Device().mhExitEvent}) {
+        SetEvent(event);
+    }
+    EXPECT_EQ(RunThread(d, &d.Device()), (Calls{"PostDataEvent: failed to post data event",
+                                                "PostStateChangedEvent: failed to post state event",
+                                                "SensorEventThreadProc: posted state event",
+                                                "SensorEventThreadProc: exit event"}));
+    std::exchange(gpSensorDDI, nullptr)->Release();
     EXPECT_EQ(d.extension.Calls(), Calls{});
 }
 
