@@ -30,6 +30,7 @@ struct Outcome {
 Outcome Discover(bool byName, int statusPort, cPortQueryQueue* queue = nullptr) {
     zntr::platform::ScopedNetworkSettings network({StatusPageMap(byName, statusPort), false});
     DriverLog log;
+    gEnableLog = 1;
     char address[PORT_QUERY_ADDRESS_SIZE] = {};
     Outcome outcome;
     // A receive that sees the end sets no error: the message shows the one before, here none.
@@ -41,7 +42,6 @@ Outcome Discover(bool byName, int statusPort, cPortQueryQueue* queue = nullptr) 
 }
 
 std::vector<std::string> Answer(const Table& table, const TableRow& row) {
-    gEnableLog = 1;
     std::ifstream file(table.path.parent_path() / "answers" / row[0], std::ios::binary);
     const StatusPageInput input =
         ParseStatusPageInput(std::string(std::istreambuf_iterator<char>(file), {}));
@@ -76,24 +76,12 @@ class Queue final : public cPortQueryQueue {
     HANDLE stop_;
 };
 
-class DiscoveryTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
-        gEnableLog = 1;
-    }
-    void TearDown() override {
-        gEnableLog = 0;
-        WSACleanup();
-    }
-    PeerScript enabled_{{"GPSEnable=1\x1bWwIpaddr=127.0.0.5\x1bWwPort=2000\x1b"}};
-};
+const PeerScript kEnabled{{"GPSEnable=1\x1bWwIpaddr=127.0.0.5\x1bWwPort=2000\x1b"}};
 
 // A signalled stop event ends the queue's discovery before its connect, once the waiting reads
 // are completed; the wait takes the signal.
-TEST_F(DiscoveryTest, ASignalledStopEventEndsTheQueuesDiscoveryBeforeItsConnect) {
-    ScriptedPeer page(enabled_);
+TEST(DiscoveryAttempts, ASignalledStopEventEndsTheQueuesDiscoveryBeforeItsConnect) {
+    ScriptedPeer page(kEnabled);
     Queue queue(true);
     SetEvent(queue.GetStopEvent());
     const Outcome outcome = Discover(true, page.Port(), &queue);
@@ -106,8 +94,8 @@ TEST_F(DiscoveryTest, ASignalledStopEventEndsTheQueuesDiscoveryBeforeItsConnect)
 
 // While the web interface refuses, each attempt completes the waiting reads before its wait and
 // after its failed connect; the stop event, set during the pause, ends it at the next wait.
-TEST_F(DiscoveryTest, TheQueuesDiscoveryRetriesUntilItsStopEvent) {
-    ScriptedPeer page(enabled_, ScriptedPeer::Door::kRefusing);
+TEST(DiscoveryAttempts, TheQueuesDiscoveryRetriesUntilItsStopEvent) {
+    ScriptedPeer page(kEnabled, ScriptedPeer::Door::kRefusing);
     Queue queue(true);
     DriverLog hooks;
     hooks.OnMessage("Failed to connect to the http port\n",
@@ -119,8 +107,8 @@ TEST_F(DiscoveryTest, TheQueuesDiscoveryRetriesUntilItsStopEvent) {
 
 // Without a stop event the reads are completed only after a failed connect; the next attempt
 // reaches the interface once it listens.
-TEST_F(DiscoveryTest, ARefusedConnectIsRetried) {
-    ScriptedPeer page(enabled_, ScriptedPeer::Door::kRefusing);
+TEST(DiscoveryAttempts, ARefusedConnectIsRetried) {
+    ScriptedPeer page(kEnabled, ScriptedPeer::Door::kRefusing);
     Queue queue(false);
     DriverLog hooks;
     hooks.OnMessage("Failed to connect to the http port\n", [&] { page.Listen(); });
@@ -139,7 +127,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 0), &data);
-    gEnableLog = 1;
     RegisterTableRows("Discovery", FilesEndingIn(ZNTR_TEST_DATA "/discovery", ".table"), 1, Answer);
     return RUN_ALL_TESTS();
 }
