@@ -189,7 +189,7 @@ class Scenario {
                 }
             } else {
                 const Cells expected(row.cells.begin() + 3, row.cells.end());
-                WaitUntil([&] { return (observed = observe()) == expected; }, 10s);
+                WaitUntil([&] { return (observed = observe()) == expected; }, 30s);
                 EXPECT_EQ(Cells(row.cells.begin() + 2, row.cells.end()),
                           (Cells{cells[2], observed[0], observed[1], observed[2], observed[3]}))
                     << table.Where(row) << ": " << row[0];

@@ -1,13 +1,13 @@
 // The raw read queue of a prepared device against a status page and a stream on loopback: reads
 // served from the buffer, reads that wait for the next receive, the limit of waiting reads, the
-// clearing of the buffer after empty receives, and two first reads at once. Where a read must
+// clearing of the buffer after empty receives, and the first read's decision. Where a read must
 // wait for data, the test holds the queue's lock until the data waits in the socket, so that no
 // receive can come between (its receive thread takes the lock before each receive).
-#include <latch>
 #include <thread>
 
 #include "prepared_device.h"
 #include "scripted_peer.h"
+#include "standin/resource_control.h"
 #include "status_page.h"
 #include "wait_until.h"
 
@@ -134,24 +134,22 @@ TEST_F(QueueStream, TheSixthEmptyReceiveInARowClearsTheBuffer) {
     EXPECT_NE(Queue().mRecvBuffer.mpData, nullptr) << "cleared, not released";
 }
 
-// Two first reads at once: one starts the stream, the other finds it started.
-TEST_F(QueueStream, TwoFirstReadsAtOnceStartOneStream) {
-    std::latch ready(2);
-    std::vector<std::thread> readers;
-    for (int i = 0; i < 2; ++i) {
-        readers.emplace_back([&] {
-            ready.arrive_and_wait();
-            Read(100);
-        });
-    }
-    ASSERT_TRUE(WaitUntil([&] { return stream_.OpenConnections() == 1; }, 30s, 2ms));
-    for (std::thread& reader : readers) {
-        reader.join();
-    }
+// The first read decides to start the stream under the queue's lock. Its allocation fails, and
+// at that line a second read comes: it must wait for the first's decision (in vain for two
+// seconds) and find the stream started, so there is one stream thread, not two.
+TEST_F(QueueStream, AFirstReadDecidesUnderTheLock) {
+    std::thread second;
+    d_.log.OnMessage("OnRead:: Failed in initialize the buffer\n", [&] {
+        second = std::thread([&] { Read(100); });
+        WaitUntil([&] { return !requests_.Completions().empty(); }, 2s);
+    });
+    zntr::platform::FailNextHeapAllocations(1);
+    Read(100);
+    zntr::platform::FailNextHeapAllocations(0);
+    second.join();
     Done(1);
     Done(2);
-    EXPECT_EQ(status_.Connections(), 1);
-    EXPECT_EQ(stream_.Connections(), 1);
+    EXPECT_EQ(d_.log.Count("cQueue::SocketCreateAndConnect\n"), 1u) << "one stream thread";
 }
 
 }  // namespace
