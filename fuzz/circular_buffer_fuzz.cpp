@@ -1,11 +1,10 @@
 // CircularBuffer driven by a sequence of operations (allocate, release, write, read, take lines),
 // checked after each against CircularBufferModel: the same result, the same bytes out, the same
-// indices, the same unread count and the same storage.
-//
-// Input (FuzzedDataProvider): the operations and their counts are taken from the end of the
-// input, the bytes that writes store from its front.
+// indices, unread count and storage. Input (FuzzedDataProvider): the operations and their counts
+// from the end, the bytes that writes store from the front.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,111 +16,73 @@
 // Driver headers last: they rename the C runtime's number readers.
 #include "circular_buffer.h"
 
-namespace {
-
-// Taking lines, what the receive loop does most, has two of the six values.
-enum Operation : int { kAllocate, kRelease, kWrite, kRead, kReadLines, kReadLinesAgain, kLast };
-
-// Counts reach past the capacity so that the refusal of an oversized write is exercised.
-constexpr std::uint16_t kLargestCount = 3200;
-constexpr std::uint16_t kLargestOutput = 1100;
-// What an untouched output holds.
-constexpr char kUntouched = '\x5A';
-
-// The owners' way: zero-filled storage of the fixed size, both indices at 0.
-struct OwnedBuffer {
-    std::vector<BYTE> storage;
-    CircularBuffer buffer{nullptr, 0, 0, 0};
-
-    void Allocate() {
-        storage.assign(CIRCULAR_BUFFER_SIZE, 0);
-        buffer = {storage.data(), CIRCULAR_BUFFER_SIZE, 0, 0};
-    }
-    void Release() {
-        storage.clear();
-        storage.shrink_to_fit();
-        buffer = {nullptr, 0, 0, 0};
-    }
-};
-
-void CheckSame(const OwnedBuffer& real, const zntr::fuzz::CircularBufferModel& model) {
-    FUZZ_CHECK((real.buffer.mpData != nullptr) == model.HasStorage(), "storage held alike");
-    FUZZ_CHECK(real.buffer.mReadIndex == model.ReadIndex(), "read index");
-    FUZZ_CHECK(real.buffer.mWriteIndex == model.WriteIndex(), "write index");
-    FUZZ_CHECK(GetCircularBufferUnreadCount(real.buffer) == model.Unread(), "unread count");
-    if (model.HasStorage()) {
-        FUZZ_CHECK(real.buffer.mSize == CIRCULAR_BUFFER_SIZE, "capacity");
-        FUZZ_CHECK(std::memcmp(real.buffer.mpData, model.Bytes().data(), CIRCULAR_BUFFER_SIZE) == 0,
-                   "storage bytes");
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Counts reach past the capacity, so that an oversized write is tried; outputs start as 0x5A.
+    constexpr std::uint16_t kLargestCount = 3200;
+    constexpr std::uint8_t kUntouched = 0x5A;
     FuzzedDataProvider provider(data, size);
-    OwnedBuffer real;
+    std::vector<BYTE> storage;
+    CircularBuffer real{nullptr, 0, 0, 0};
     zntr::fuzz::CircularBufferModel model;
-
     while (provider.remaining_bytes() > 0) {
-        switch (provider.ConsumeIntegralInRange<int>(kAllocate, kLast - 1)) {
-            case kAllocate:
-                real.Allocate();
+        // Taking lines, what the receive loop does most, has two of the six values.
+        switch (provider.ConsumeIntegralInRange<int>(0, 5)) {
+            case 0:  // the owners' way: zero-filled storage of the fixed size, indices 0
+                storage.assign(CIRCULAR_BUFFER_SIZE, 0);
+                real = {storage.data(), CIRCULAR_BUFFER_SIZE, 0, 0};
                 model.Allocate();
                 break;
-            case kRelease:
-                real.Release();
+            case 1:
+                storage.clear();
+                real = {nullptr, 0, 0, 0};
                 model.Release();
                 break;
-            case kWrite: {
-                const std::uint16_t count =
-                    provider.ConsumeIntegralInRange<std::uint16_t>(0, kLargestCount);
-                const std::vector<std::uint8_t> bytes = provider.ConsumeBytes<std::uint8_t>(count);
-                const int result = WriteToCircularBuffer(real.buffer, bytes.data(),
-                                                         static_cast<DWORD>(bytes.size()));
-                FUZZ_CHECK(result == model.Write(bytes), "write result");
+            case 2: {
+                const std::vector<std::uint8_t> bytes = provider.ConsumeBytes<std::uint8_t>(
+                    provider.ConsumeIntegralInRange<std::uint16_t>(0, kLargestCount));
+                FUZZ_CHECK(
+                    WriteToCircularBuffer(real, bytes.data(), static_cast<DWORD>(bytes.size())) ==
+                        model.Write(bytes),
+                    "write result");
                 break;
             }
-            case kRead: {
+            case 3: {
                 const std::uint16_t count =
                     provider.ConsumeIntegralInRange<std::uint16_t>(0, kLargestCount);
-                const DWORD unread = GetCircularBufferUnreadCount(real.buffer);
-                std::vector<std::uint8_t> destination(count, kUntouched);
-                const int result = ReadFromCircularBuffer(real.buffer, destination.data(), count);
+                std::vector<std::uint8_t> out(count, kUntouched);
                 std::vector<std::uint8_t> expected;
-                FUZZ_CHECK(result == model.Read(count, &expected), "read result");
-                // What the raw read delivers: the smaller of count and what was unread.
-                const std::size_t delivered =
-                    result == 1 ? std::min<std::size_t>(count, unread) : 0;
-                FUZZ_CHECK(delivered == expected.size(), "bytes delivered");
-                FUZZ_CHECK(std::equal(expected.begin(), expected.end(), destination.begin()),
-                           "bytes read");
-                for (std::size_t i = delivered; i < destination.size(); ++i) {
-                    FUZZ_CHECK(destination[i] == static_cast<std::uint8_t>(kUntouched),
-                               "nothing written past the bytes taken");
-                }
+                FUZZ_CHECK(
+                    ReadFromCircularBuffer(real, out.data(), count) == model.Read(count, &expected),
+                    "read result");
+                FUZZ_CHECK(std::equal(expected.begin(), expected.end(), out.begin()), "bytes read");
+                FUZZ_CHECK(std::all_of(out.begin() + static_cast<long>(expected.size()), out.end(),
+                                       [&](std::uint8_t b) { return b == kUntouched; }),
+                           "nothing written past the bytes taken");
                 break;
             }
-            case kReadLines:
-            case kReadLinesAgain: {
+            default: {
                 // The receive loop passes its 1024-byte buffer; other sizes bound the window.
                 const std::size_t outputSize =
                     provider.ConsumeBool()
                         ? 1024
-                        : provider.ConsumeIntegralInRange<std::uint16_t>(0, kLargestOutput);
-                std::vector<char> output(outputSize, kUntouched);
+                        : provider.ConsumeIntegralInRange<std::uint16_t>(0, 1100);
+                std::vector<char> out(outputSize, kUntouched);
                 std::vector<char> expected(outputSize, kUntouched);
-                const int result = ReadLinesFromCircularBuffer(
-                    real.buffer, output.empty() ? nullptr : output.data(),
-                    static_cast<DWORD>(outputSize));
-                FUZZ_CHECK(result == model.ReadLines(&expected), "lines result");
-                FUZZ_CHECK(output == expected, "lines taken");
+                FUZZ_CHECK(ReadLinesFromCircularBuffer(real, out.empty() ? nullptr : out.data(),
+                                                       static_cast<DWORD>(outputSize)) ==
+                               model.ReadLines(&expected),
+                           "lines result");
+                FUZZ_CHECK(out == expected, "lines taken");
                 break;
             }
-            default:
-                break;
         }
-        CheckSame(real, model);
+        FUZZ_CHECK((real.mpData != nullptr) == model.HasStorage(), "storage held alike");
+        FUZZ_CHECK(real.mReadIndex == model.ReadIndex() && real.mWriteIndex == model.WriteIndex(),
+                   "indices");
+        FUZZ_CHECK(GetCircularBufferUnreadCount(real) == model.Unread(), "unread count");
+        FUZZ_CHECK(!model.HasStorage() ||
+                       std::memcmp(real.mpData, model.Bytes().data(), CIRCULAR_BUFFER_SIZE) == 0,
+                   "storage bytes");
     }
     return 0;
 }

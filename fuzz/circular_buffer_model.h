@@ -1,21 +1,13 @@
-// A plain model of the circular byte buffer's rules, written from their statement and not from
-// the driver's code: byte by byte, index by index, with strings for the line splitting. The
-// buffer's fuzz target runs both side by side and compares every result, output and index.
-//
-// The rules:
-// - Storage is 3072 bytes, zero-filled when allocated; allocating or releasing sets both indices
-//   to 0. Without storage every operation refuses (0).
-// - A write of count bytes is refused when count exceeds the size or when the new write index,
-//   (write + count) mod size, equals the read index; otherwise its bytes go in at the write index,
-//   continuing at 0, over unread bytes if they are there.
-// - A read is refused when the buffer is empty (read index equals write index); otherwise it
-//   takes the smaller of count and the unread bytes and moves the read index past them.
-// - Taking lines is refused when the buffer is empty or there is no output; otherwise it looks at
-//   a window of the smallest of 1024, the output size less one, and the unread bytes, as text
-//   (it ends at a zero byte). Split at line feeds, a run of them being one separator, it examines
-//   at most four pieces; a piece with no line feed behind it ends the call and stays. Pieces
-//   that begin with "$" go to the output, each followed by "\n"; the others are skipped but
-//   count. The output is cleared first; the read index moves by the output's length.
+// The byte ring's rules, written from their statement and not from the driver's code, byte by
+// byte: 3072 bytes, zero-filled when allocated, both indices 0 on allocation and release, every
+// operation refused without storage. A write is refused over the capacity or when it would end on
+// the read index; else it goes in at the write index, wrapping, over unread bytes if need be. A
+// read is refused when empty, else takes the smaller of count and the unread bytes. Taking lines
+// is refused when empty or without output; else it looks at the smallest of 1024, the output size
+// less one and the unread bytes, as text (up to a zero byte), examines at most four pieces between
+// line feeds (a run of them one separator; a piece without a line feed behind it ends the call),
+// outputs those beginning with "$", each with "\n", and moves the read index by the output's
+// length.
 #pragma once
 
 #include <algorithm>

@@ -1,21 +1,14 @@
-// The port discovery's handling of the web interface's answer: QueryGpsPortInfo against a
-// one-shot status page on 127.0.0.1 that serves the fuzzer's bytes, reached through the network
-// map exactly as the driver reaches the hotspot (by its host name, or by 192.168.1.1:80 when the
-// name does not resolve). The LAN guard stays closed: nothing can leave the machine.
+// The port discovery's handling of the web interface's answer: QueryGpsPortInfo against a status
+// page on 127.0.0.1 that serves the input (the format of status_page.h: the route, then the
+// answer, a record separator ending the first receive), reached through the network map as the
+// driver reaches the hotspot. The guard stays closed: nothing can leave the machine. The seed
+// corpus is tests/data/discovery/answers, whose table pins what each of its inputs gives.
 //
-// Input (FuzzedDataProvider): the route (by name or by address) from the last byte; then the
-// first part of the answer, ended by a backslash and any other character (a doubled backslash
-// stands for one); the rest is the second part, served only when the discovery receives again.
-//
-// Beyond not crashing or leaking, it checks:
-// - the request is the one of the route, byte for byte;
-// - the result, the address and the port are those the answer rules give: the first receive, or
-//   a second one when the first is text without "WwPort="; values behind their keys up to ESC,
-//   the end of the text or their buffer; no usable answer means the default endpoint, an answer
-//   without "GPSEnable=" or with 0 means no stream. (Should the two parts ever arrive in one
-//   receive, the outcome of that one answer is accepted too.)
-#include <fuzzer/FuzzedDataProvider.h>
-
+// Beyond not crashing or leaking, it checks that the request is the route's, byte for byte, and
+// that the result, address and port are those the answer rules give: the first receive, or the
+// second when the first is text without "WwPort="; values behind their keys up to ESC, the end
+// of the text or their buffer; no usable answer means the default endpoint, an answer without
+// "GPSEnable=" or with 0 means no stream.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,7 +16,7 @@
 
 #include "fuzz_check.h"
 #include "standin/network_control.h"
-#include "status_page_peer.h"
+#include "status_page.h"
 
 // Driver headers last: they rename the C runtime's number readers.
 #include "debug_log.h"
@@ -32,19 +25,10 @@
 
 namespace {
 
-constexpr std::size_t kReceiveSize = 1023;
-constexpr int kStartPort = HOTSPOT_DEFAULT_STREAM_PORT;
-
-#define STATUS_REQUEST(host)                                                           \
-    "GET /getGPSStatus.cgi?dataType=TEXT HTTP/1.1\r\nAccept: */*\r\nAccept-Language: " \
-    "en-us\r\nAccept-Encoding: gzip, deflate\r\nHost: " host                           \
-    "\r\nConnection: Keep-Alive\r\n"                                                   \
-    "\r\n"
-
 struct Outcome {
     int result = 0;
     std::string address;
-    int port = 0;
+    int port = HOTSPOT_DEFAULT_STREAM_PORT;
     bool operator==(const Outcome&) const = default;
 };
 
@@ -57,33 +41,34 @@ std::string ValueAfter(const std::string& text, std::size_t at, std::size_t size
     return value;
 }
 
-// What the discovery makes of the bytes its receives return (empty: the receive saw the end).
-Outcome Expected(const std::string& first, const std::string& second, bool splitApart) {
+// What the discovery makes of the parts its receives return (at most 1023 bytes each).
+Outcome Expected(const std::vector<std::string>& parts) {
     const auto text = [](const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); };
     const Outcome defaults{1, HOTSPOT_DEFAULT_ADDRESS, HOTSPOT_DEFAULT_STREAM_PORT};
-    std::string answer = splitApart ? first : (first + second).substr(0, kReceiveSize);
-    if (answer.empty()) {
+    const std::string first = parts.empty() ? "" : parts[0];
+    if (first.empty()) {
         return defaults;  // no answer at all
     }
-    if (zntr::fuzz::ReceivesAgain(answer)) {
-        if (!splitApart || second.empty()) {
+    std::string answer = first.substr(0, 1023);
+    if (!text(answer).empty() && text(answer).find("WwPort=") == std::string::npos) {
+        // The rest of a long first part comes before the second part.
+        answer = first.size() > 1023 ? first.substr(1023, 1023)
+                 : parts.size() > 1  ? parts[1].substr(0, 1023)
+                                     : "";
+        if (answer.empty()) {
             return defaults;  // the second receive saw the end
         }
-        answer = second;
     }
     answer = text(answer);
-    Outcome outcome{0, "", kStartPort};
-    bool enabled = false;
+    Outcome outcome{0, "", HOTSPOT_DEFAULT_STREAM_PORT};
     if (const std::size_t key = answer.find("WwPort="); key != std::string::npos) {
         outcome.port = atoi(ValueAfter(answer, key + 7, 100).c_str());
     }
     if (const std::size_t key = answer.find("WwIpaddr="); key != std::string::npos) {
         outcome.address = ValueAfter(answer, key + 9, PORT_QUERY_ADDRESS_SIZE);
     }
-    if (const std::size_t key = answer.find("GPSEnable="); key != std::string::npos) {
-        enabled = atoi(ValueAfter(answer, key + 10, 100).c_str()) != 0;
-    }
-    if (!enabled) {
+    const std::size_t enable = answer.find("GPSEnable=");
+    if (enable == std::string::npos || atoi(ValueAfter(answer, enable + 10, 100).c_str()) == 0) {
         return Outcome{0, "", outcome.port};
     }
     return outcome.address.empty() ? defaults : Outcome{1, outcome.address, outcome.port};
@@ -100,32 +85,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     FUZZ_CHECK(once, "Winsock started");
 
-    FuzzedDataProvider provider(data, size);
-    const bool byName = provider.ConsumeBool();
-    const std::string first = provider.ConsumeRandomLengthString(kReceiveSize);
-    const std::string second = provider.ConsumeRemainingBytesAsString().substr(0, kReceiveSize);
-
-    zntr::fuzz::StatusPagePeer peer(first, second);
-    FUZZ_CHECK(peer.Listening(), "loopback status page listening");
-    const std::string target = "127.0.0.1:" + std::to_string(peer.Port());
-    zntr::platform::NetworkSettings settings;
-    settings.map = byName ? HOTSPOT_WEB_API_HOST_NAME "=127.0.0.1;127.0.0.1:80=" + target
-                          : HOTSPOT_DEFAULT_ADDRESS ":80=" + target;
-    settings.allowLan = false;
-    zntr::platform::ScopedNetworkSettings network(settings);
-
+    const zntr::test::StatusPageInput input =
+        zntr::test::ParseStatusPageInput(std::string(reinterpret_cast<const char*>(data), size));
+    zntr::test::ScriptedPeer page(input.script);
+    zntr::platform::ScopedNetworkSettings network(
+        {zntr::test::StatusPageMap(input.byName, page.Port()), false});
     char address[PORT_QUERY_ADDRESS_SIZE];
     std::memset(address, 0, sizeof(address));
-    int port = kStartPort;
+    int port = HOTSPOT_DEFAULT_STREAM_PORT;
     const int result = QueryGpsPortInfo(address, &port, nullptr);
-    peer.Finish();
 
-    FUZZ_CHECK(peer.Request() == (byName ? STATUS_REQUEST(HOTSPOT_WEB_API_HOST_NAME)
-                                         : STATUS_REQUEST(HOTSPOT_DEFAULT_ADDRESS)),
+    FUZZ_CHECK(page.Received().size() == 1 &&
+                   page.Received()[0] == zntr::test::StatusRequest(input.byName),
                "the request of the route");
     FUZZ_CHECK(std::memchr(address, '\0', sizeof(address)) != nullptr, "address terminated");
     const Outcome actual{result, result == 1 ? address : "", port};
-    FUZZ_CHECK(actual == Expected(first, second, true) || actual == Expected(first, second, false),
-               "the outcome the answer rules give");
+    FUZZ_CHECK(actual == Expected(input.script.parts), "the outcome the answer rules give");
     return 0;
 }
