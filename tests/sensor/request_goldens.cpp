@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <span>
 #include <sstream>
 
 #include "framework_device.h"
 #include "nmea_line_sink.h"
 #include "offline_sensor.h"
+#include "sensor_catalogue.h"
 #include "sensor_key_names.h"
 #include "standin/com_control.h"
 #include "standin/control.h"
@@ -104,10 +106,31 @@ std::string AnswerText(const message::Answer& answer) {
     return text + ValuesText(answer.values);
 }
 
+// A key the rows name: one of the catalogue's, SENSOR_PROPERTY_DESCRIPTION (a key the sensor does
+// not support) or "{fmtid},pid". The answers print names through the client's own table, so a
+// wrong catalogue entry still shows.
 PROPERTYKEY KeyOf(const std::string& name) {
-    const std::optional<PROPERTYKEY> key = zntr::client::KeyFromName(name);
-    EXPECT_TRUE(key.has_value()) << "no key named " << name;
-    return key.value_or(PROPERTYKEY{});
+    for (const std::span<const cCatalogueEntry> catalogue :
+         {std::span<const cCatalogueEntry>(kSensorPropertyCatalogue),
+          std::span<const cCatalogueEntry>(kSensorDataFieldCatalogue)}) {
+        for (const cCatalogueEntry& entry : catalogue) {
+            if (name == entry.mName) {
+                return entry.mKey;
+            }
+        }
+    }
+    if (name == "SENSOR_PROPERTY_DESCRIPTION") {
+        return SENSOR_PROPERTY_DESCRIPTION;
+    }
+    PROPERTYKEY key{};
+    const size_t comma = name.find(',');
+    const std::wstring fmtid(name.begin(), name.begin() + std::min(comma, name.size()));
+    if (comma == std::string::npos || FAILED(CLSIDFromString(fmtid.c_str(), &key.fmtid))) {
+        ADD_FAILURE() << "no key named " << name;
+    } else {
+        key.pid = static_cast<DWORD>(std::stoul(name.substr(comma + 1)));
+    }
+    return key;
 }
 
 // "KEY=VT_UI4 1" or "KEY=VT_LPWSTR text": the values a set request carries.
@@ -286,7 +309,7 @@ class Session {
         }
         ComPtr<zntr::host::FrameworkFile>& file = files_[fileName];
         if (!file) {
-            file = zntr::host::FrameworkFile::Create(sensor_->Device(), L"", 1);
+            file = zntr::host::FrameworkFile::Create(sensor_->Device());
         }
         std::optional<zntr::host::RequestResult> completion;
         const std::vector<std::uint8_t> bytes = message::EncodeRequest(request);

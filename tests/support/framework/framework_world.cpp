@@ -94,7 +94,7 @@ void AddedDevice::Remove() {
     }
 }
 
-Requests::Requests(IWDFDevice* device) : file_(host::FrameworkFile::Create(device, L"", 0)) {}
+Requests::Requests(IWDFDevice* device) : file_(host::FrameworkFile::Create(device)) {}
 
 host::FrameworkRequest::CompletionHandler Requests::Handler(std::function<void()> atCompletion) {
     std::lock_guard<std::mutex> lock(mutex_);
