@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "process.h"
+#include "run_command.h"
 
 namespace {
 

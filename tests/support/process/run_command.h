@@ -1,15 +1,11 @@
-// Running the zntr binary as a child process and collecting what it prints, and reading what
-// it wrote.
+// A shell command line run to its end: its exit status and standard output.
 #pragma once
 
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace zntr::test {
 
@@ -33,28 +29,6 @@ inline ProcessResult RunCommand(const std::string& command) {
     const int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-inline std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
-// A file's bytes; empty when it cannot be read.
-inline std::string ReadTextFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-// The text cut at line feeds, without them.
-inline std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 }  // namespace zntr::test
