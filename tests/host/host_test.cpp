@@ -150,6 +150,16 @@ struct Run {
     TestHost host;
     std::unique_ptr<client::DeviceFile> file;
     std::string module = TestDriverModule();
+
+    // Closes the file and waits for the reads still inside it before it goes.
+    void CloseFile() {
+        if (file) {
+            file->Close();
+        }
+        reads.clear();
+        file.reset();
+    }
+    ~Run() { CloseFile(); }
 };
 
 // The step's own outcome (host.table's legend).
@@ -176,7 +186,9 @@ std::string Step(Run& run, const std::string& verb, const std::string& argument)
         }
     } else if (verb == "open") {
         try {
-            run.file = run.host.Open();
+            std::unique_ptr<client::DeviceFile> opened = run.host.Open();
+            run.CloseFile();
+            run.file = std::move(opened);
             outcome = "opened";
         } catch (const client::DeviceError& error) {
             outcome = error.what();
@@ -187,7 +199,7 @@ std::string Step(Run& run, const std::string& verb, const std::string& argument)
         outcome = run.host.calls_.WaitForCalls("OnRead", run.reads.size()) ? "pending" : "";
     } else if (verb == "close") {  // and wait for its cleanup
         const std::size_t cleanups = run.host.calls_.Count("OnCleanupFile");
-        run.file.reset();
+        run.CloseFile();
         outcome = run.host.calls_.WaitForCalls("OnCleanupFile", cleanups + 1) ? "cleaned up" : "";
     } else if (verb == "stop") {
         outcome = run.host.Stop() ? "clean" : "unclean";
