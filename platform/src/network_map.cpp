@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "standin/network_control.h"
 
@@ -89,13 +90,24 @@ bool AddEntry(std::string_view entry, NetworkRules& rules, std::string* error) {
         rules.endpoints.emplace_back(*from, *to);
         return true;
     }
-    const auto address = ParseDottedQuad(right);
-    if (!IsHostName(left) || !address) {
+    std::vector<std::string> addresses;
+    for (std::string_view list = right; !list.empty() || addresses.empty();) {
+        const std::size_t comma = std::min(list.find(','), list.size());
+        const std::string_view address = Trim(list.substr(0, comma));
+        list.remove_prefix(std::min(comma + 1, list.size()));
+        if (address != "::1" && !ParseDottedQuad(address)) {
+            addresses.clear();
+            break;
+        }
+        addresses.emplace_back(address);
+    }
+    if (!IsHostName(left) || addresses.empty()) {
         *error = "entry '" + std::string(entry) +
-                 "' maps a name but is not NAME=IPv4-ADDRESS (name of letters, digits, '.-_')";
+                 "' maps a name but is not NAME=ADDRESS[,ADDRESS...] (IPv4 addresses or ::1; "
+                 "name of letters, digits, '.-_')";
         return false;
     }
-    rules.names.emplace_back(Lower(left), *address);
+    rules.names.emplace_back(Lower(left), std::move(addresses));
     return true;
 }
 
@@ -159,14 +171,14 @@ bool IsLoopback(std::uint32_t address) {
     return bytes[0] == 127;
 }
 
-std::optional<std::uint32_t> NetworkRules::MapName(std::string_view name) const {
+const std::vector<std::string>* NetworkRules::MapName(std::string_view name) const {
     const std::string lower = Lower(name);
-    for (const auto& [mapped, address] : names) {
+    for (const auto& [mapped, addresses] : names) {
         if (mapped == lower) {
-            return address;
+            return &addresses;
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 Ipv4Endpoint NetworkRules::MapEndpoint(const Ipv4Endpoint& endpoint) const {

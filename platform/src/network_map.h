@@ -14,12 +14,14 @@
 namespace zntr::platform::detail {
 
 struct NetworkRules {
-    std::vector<std::pair<std::string, std::uint32_t>> names;  // lower-case name, address
+    // Lower-case name, and its addresses in the order getaddrinfo answers them: IPv4 dotted
+    // quads or the IPv6 loopback "::1".
+    std::vector<std::pair<std::string, std::vector<std::string>>> names;
     std::vector<std::pair<Ipv4Endpoint, Ipv4Endpoint>> endpoints;
     bool allowLan = false;
 
-    // The address a name maps to (network order), if the map has it.
-    std::optional<std::uint32_t> MapName(std::string_view name) const;
+    // The addresses a name maps to, if the map has it.
+    const std::vector<std::string>* MapName(std::string_view name) const;
     // Where a connect to the endpoint goes.
     Ipv4Endpoint MapEndpoint(const Ipv4Endpoint& endpoint) const;
 };

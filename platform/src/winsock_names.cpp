@@ -1,5 +1,6 @@
 // Winsock name and address functions: getaddrinfo with the network map and the guard, and
 // inet_addr with the Windows grammar.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -41,14 +42,6 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
         }
     }
     return *a == *b;
-}
-
-std::string DottedQuad(std::uint32_t networkOrder) {
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, &networkOrder, 4);
-    char text[16];
-    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-    return text;
 }
 
 AddressEntry* MakeEntry(const ResolvedAddress& resolved, int flags) {
@@ -140,38 +133,50 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
         request.socketType != SOCK_DGRAM) {
         return Fail(WSAESOCKTNOSUPPORT);
     }
-    std::string node;
+    // The nodes to resolve, in order: the name's addresses when the map has it (one entry each,
+    // as a resolver answers a name's AAAA and A records), else the name itself.
+    std::vector<std::string> nodes;
     // A name the map (or the guard's localhost) answered is its own canonical name, as a hosts
     // file entry is.
     bool canonicalFromMap = false;
     if (pNodeName != nullptr) {
         const NetworkRules rules = CurrentNetworkRules();
-        if (const auto mapped = rules.MapName(pNodeName)) {
-            node = DottedQuad(*mapped);
+        if (const std::vector<std::string>* mapped = rules.MapName(pNodeName)) {
+            nodes = *mapped;
             request.numericOnly = true;
             canonicalFromMap = true;
         } else if (IsAddressLiteral(pNodeName)) {
-            node = pNodeName;
+            nodes = {pNodeName};
             request.numericOnly = true;
         } else if (!rules.allowLan && EqualsIgnoringCase(pNodeName, "localhost")) {
-            node = "127.0.0.1";
+            nodes = {"127.0.0.1"};
             request.numericOnly = true;
             canonicalFromMap = true;
         } else if (!rules.allowLan || (request.flags & AI_NUMERICHOST) != 0) {
             return Fail(WSAHOST_NOT_FOUND);
         } else {
-            node = pNodeName;
+            nodes = {pNodeName};
             NetworkCountersStorage().systemLookups.fetch_add(1);
         }
-        request.node = node.c_str();
     }
     request.service = pServiceName;
 
+    // A mapped address of a family the hints leave out gives no entry; the name fails only when
+    // none is left.
     std::vector<ResolvedAddress> results;
     std::string canonicalName;
-    const int status = BsdResolve(request, &results, &canonicalName);
-    if (status != 0) {
-        return Fail(status);
+    int status = 0;
+    for (std::size_t index = 0; index < std::max<std::size_t>(nodes.size(), 1); ++index) {
+        request.node = nodes.empty() ? nullptr : nodes[index].c_str();
+        std::vector<ResolvedAddress> found;
+        const int nodeStatus = BsdResolve(request, &found, &canonicalName);
+        results.insert(results.end(), found.begin(), found.end());
+        if (status == 0) {
+            status = nodeStatus;
+        }
+    }
+    if (results.empty()) {
+        return Fail(status != 0 ? status : WSAHOST_NOT_FOUND);
     }
     if ((request.flags & AI_CANONNAME) != 0 && pNodeName != nullptr &&
         (canonicalName.empty() || canonicalFromMap)) {

@@ -27,8 +27,8 @@ struct Outcome {
     std::vector<std::string> log;
 };
 
-Outcome Discover(bool byName, int statusPort, cPortQueryQueue* queue = nullptr) {
-    zntr::platform::ScopedNetworkSettings network({StatusPageMap(byName, statusPort), false});
+Outcome Discover(const std::string& map, cPortQueryQueue* queue = nullptr) {
+    zntr::platform::ScopedNetworkSettings network({map, false});
     DriverLog log;
     gEnableLog = 1;
     char address[PORT_QUERY_ADDRESS_SIZE] = {};
@@ -39,6 +39,10 @@ Outcome Discover(bool byName, int statusPort, cPortQueryQueue* queue = nullptr) 
     outcome.address = address;
     outcome.log = log.Take();
     return outcome;
+}
+
+Outcome Discover(bool byName, int statusPort, cPortQueryQueue* queue = nullptr) {
+    return Discover(StatusPageMap(byName, statusPort), queue);
 }
 
 std::vector<std::string> Answer(const Table& table, const TableRow& row) {
@@ -119,6 +123,23 @@ TEST(DiscoveryAttempts, ARefusedConnectIsRetried) {
     EXPECT_EQ(
         std::count(outcome.log.begin(), outcome.log.end(), "Failed to connect to the http port\n"),
         1);
+}
+
+// A name whose IPv6 address comes before its IPv4 one is reached at the IPv4 address: the HTTP
+// socket is IPv4 and could never connect to the other. (A connect tried at the IPv6 address fails
+// and ends the attempts.)
+TEST(DiscoveryAttempts, TheNamesFirstIpv4AddressIsTheOneConnected) {
+    ScriptedPeer page(kEnabled);
+    Queue queue(true);
+    DriverLog hooks;
+    hooks.OnMessage("Failed to connect to the http port\n",
+                    [&] { SetEvent(queue.GetStopEvent()); });
+    const Outcome outcome = Discover(
+        "gps-hotspot.internal=::1,127.0.0.1;127.0.0.1:80=127.0.0.1:" + std::to_string(page.Port()),
+        &queue);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.address, "127.0.0.5");
+    EXPECT_EQ(page.Connections(), 1);
 }
 
 }  // namespace

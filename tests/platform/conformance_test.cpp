@@ -381,16 +381,26 @@ std::map<std::string, std::function<Outcome(const Input&)>> Calls() {
         PADDRINFOA found = nullptr;
         const auto lookups = zntr::platform::GetNetworkCounters().systemLookups;
         const int status = getaddrinfo(name.c_str(), in[2].Bytes().c_str(), nullptr, &found);
-        const auto* address =
-            found ? reinterpret_cast<const sockaddr_in*>(found->ai_addr) : nullptr;
-        const ULONG host = address ? ntohl(address->sin_addr.s_addr) : 0;
+        std::string addresses;  // each entry's address and port, in order
+        for (const ADDRINFOA* entry = found; entry != nullptr; entry = entry->ai_next) {
+            char text[64] = "?";
+            const auto* v4 = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+            if (entry->ai_family == AF_INET) {
+                const unsigned host = ntohl(v4->sin_addr.s_addr);
+                std::snprintf(text, sizeof(text), "%u.%u.%u.%u:%u", host >> 24, host >> 16 & 0xFF,
+                              host >> 8 & 0xFF, host & 0xFF, unsigned{ntohs(v4->sin_port)});
+            } else if (entry->ai_family == AF_INET6) {
+                const auto* v6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+                static const unsigned char kLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0,
+                                                            0, 0, 0, 0, 0, 0, 0, 1};
+                const bool loopback = std::memcmp(&v6->sin6_addr, kLoopback, 16) == 0;
+                std::snprintf(text, sizeof(text), "[%s]:%u", loopback ? "::1" : "IPv6",
+                              unsigned{ntohs(v6->sin6_port)});
+            }
+            addresses += (addresses.empty() ? "" : " then ") + std::string(text);
+        }
         const Outcome outcome{
-            (status != 0
-                 ? Name("error", status)
-                 : std::to_string(host >> 24) + "." + std::to_string(host >> 16 & 0xFF) + "." +
-                       std::to_string(host >> 8 & 0xFF) + "." + std::to_string(host & 0xFF) + ":" +
-                       std::to_string(ntohs(address->sin_port))) +
-                ", " +
+            (status != 0 ? Name("error", status) : addresses) + ", " +
                 std::to_string(zntr::platform::GetNetworkCounters().systemLookups - lookups) +
                 " sent to the resolver",
             status == 0 ? "-" : LastError()};

@@ -2,8 +2,9 @@
 // framework host, the tools and the tests use this; driver code never does.
 //
 // A map is a list of entries separated by ';' (blanks around entries and '=' are ignored):
-//   NAME=ADDRESS                getaddrinfo resolves NAME (any letter case) to the IPv4 ADDRESS,
-//                               like a hosts file, without any query.
+//   NAME=ADDRESS[,ADDRESS...]   getaddrinfo resolves NAME (any letter case) to the addresses, one
+//                               entry each in this order, like a hosts file, without any query;
+//                               an address is IPv4 or the IPv6 loopback ::1.
 //   ADDRESS:PORT=ADDRESS:PORT   connect to the first IPv4 endpoint reaches the second.
 // A name maps first; the endpoint map then applies to the address a connect is given. The first
 // entry for a name or an endpoint counts.
