@@ -33,6 +33,7 @@
 #include "sensor_client.h"
 #include "simulator/simulator.h"
 #include "standin/sensors.h"
+#include "temporary_folder.h"
 #include "timed_stream_server.h"
 #include "wait_until.h"
 
@@ -252,9 +253,9 @@ int main(int argc, char** argv) {
         zntr::hotspot::TrackOptions track;
         track.period_seconds = 1.0 / options.rate;
         TimedStreamServer stream(track);
-        zntr::test::TempFolder folder;
-        json figures = options.program == "zntr" ? RunZntrHost(options, stream, folder.path())
-                                                 : RunGpsd(options, stream, folder.path());
+        const zntr::test::TemporaryFolder folder;
+        json figures = options.program == "zntr" ? RunZntrHost(options, stream, folder.path().string())
+                                                 : RunGpsd(options, stream, folder.path().string());
         figures["program"] = options.program;
         figures["rate_hz"] = options.rate;
         figures["seconds"] = options.seconds;

@@ -1,15 +1,16 @@
 // The sensor's device identity lookups as a table (tests/data/identity): for an instance ID and a
 // device database, the friendly name the sensor reports, the network adapter's interface path it
 // keeps, and the lines it logs. Also the program's main, for the event thread's tests beside it.
+#include <fstream>
 #include <optional>
 #include <sstream>
 
 #include "default_device.h"
-#include "device_database_file.h"
 #include "driver_log.h"
 #include "framework_device.h"
 #include "standin/device_database_control.h"
 #include "table_tests.h"
+#include "temporary_folder.h"
 
 // Driver headers last: they rename the C runtime's number readers.
 #include "debug_log.h"
@@ -19,7 +20,6 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
-using zntr::test::TestDevice;
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
@@ -32,40 +32,48 @@ std::string Replace(std::string text, const std::string& what, const std::string
     return text;
 }
 
-// "port|adapter[-absent] PATH[ = NAME]", devices separated by " ; "; {port} and {net} stand for
-// the two interface classes.
-std::vector<TestDevice> Devices(const std::string& cell) {
-    std::vector<TestDevice> devices;
+std::string Quoted(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += (c == '\\' || c == '"' ? "\\" : "") + std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+// The device database (the format of data/README.md) of a cell: "port|adapter[-absent] PATH[ =
+// NAME]", devices separated by " ; ", each with one interface; {port} and {net} stand for the two
+// interface classes. The instance IDs are made up.
+std::string Database(const std::string& cell) {
+    const std::string port = "{86E0D1E0-8089-11D0-9CE4-08003E301F73}";
+    const std::string net = "{AD498944-762F-11D0-8DCB-00C04FC3358C}";
+    std::string devices;
     std::istringstream list(cell + " ; ");
     std::string kind, path, equals, name;
-    while (list >> kind >> path >> equals) {
-        std::optional<std::string> friendly;
+    for (int n = 0; list >> kind >> path >> equals; ++n) {
+        devices += std::string(n == 0 ? "" : ",\n") + "{\"instanceId\": \"TEST\\\\DEVICE\\\\" +
+                   std::to_string(n) +
+                   "\", \"present\": " + (kind.ends_with("-absent") ? "false" : "true");
         if (equals == "=") {
             std::getline(list, name, ';');
-            friendly = name.substr(1, name.size() - 2);
+            devices += ", \"friendlyName\": " + Quoted(name.substr(1, name.size() - 2));
         }
-        path = Replace(Replace(path, "{port}", zntr::test::kComPortClass), "{net}",
-                       zntr::test::kNetworkAdapterClass);
-        const bool port = kind.starts_with("port");
-        devices.push_back(
-            {zntr::test::NextInstanceId(),
-             !kind.ends_with("-absent"),
-             friendly,
-             {{port ? zntr::test::kComPortClass : zntr::test::kNetworkAdapterClass, path}}});
+        devices += ", \"interfaces\": [{\"class\": \"" + (kind.starts_with("port") ? port : net) +
+                   "\", \"path\": " + Quoted(Replace(Replace(path, "{port}", port), "{net}", net)) +
+                   "}]}";
     }
-    return devices;
+    return "{\"devices\": [\n" + devices + "\n]}\n";
 }
 
 std::vector<std::string> Lookup(const zntr::test::Table&, const zntr::test::TableRow& row) {
     gEnableLog = 1;
     const std::wstring id(row[0].begin(), row[0].end());
-    std::optional<zntr::test::DeviceDatabaseFile> file;
+    const zntr::test::TemporaryFolder folder;
     std::optional<std::string> database;
     if (row[1] == "shipped") {
         database = zntr::platform::DefaultDeviceDatabasePath();
     } else if (row[1] != "none") {
-        file.emplace(Devices(row[1]));
-        database = file->path();
+        database = (folder.path() / "devices.json").string();
+        std::ofstream(*database) << Database(row[1]);
     }
     zntr::platform::ScopedDeviceDatabase scoped(database.value_or("/nonexistent/devices.json"));
     zntr::test::DriverLog log;

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "loopback_tools.h"
+#include "temporary_folder.h"
 #include "standin/network_control.h"
 #include "table.h"
 
@@ -75,15 +77,14 @@ TEST(ThirdPartyServers, DiscoveryAtBusyBoxHttpdThenTheDriveFromSocat) {
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
     const std::string drive = ZNTR_SOURCE_DIR "/data/sample-drive.nmea";
     for (const bool announced : {true, false}) {
-        zntr::test::TempFolder folder;
+        const zntr::test::TemporaryFolder folder;
         const int streamPort = zntr::test::FreeLoopbackPort();
         const int httpPort = zntr::test::FreeLoopbackPort();
-        std::filesystem::create_directory(folder.path() + "/www");
-        folder.Write(
-            "www/getGPSStatus.cgi",
-            "GPSEnable=1\x1b" +
+        std::filesystem::create_directory(folder.path() / "www");
+        std::ofstream(folder.path() / "www/getGPSStatus.cgi")
+            << "GPSEnable=1\x1b" +
                 (announced ? "WwIpaddr=127.0.0.1\x1bWwPort=" + std::to_string(streamPort) + "\x1b"
-                           : std::string()));
+                           : std::string());
         // -U: from the second address to the first; each connection opens the drive afresh.
         const auto stream = ChildProcess::Start(
             {socat, "-U",
@@ -91,7 +92,7 @@ TEST(ThirdPartyServers, DiscoveryAtBusyBoxHttpdThenTheDriveFromSocat) {
              "OPEN:" + drive});
         const auto httpd = ChildProcess::Start({busybox, "httpd", "-f", "-p",
                                                 "127.0.0.1:" + std::to_string(httpPort), "-h",
-                                                folder.path() + "/www"});
+                                                (folder.path() / "www").string()});
         ASSERT_TRUE(stream && httpd);
         ASSERT_TRUE(zntr::test::WaitForLoopbackListener(httpPort, 30s));
         ASSERT_TRUE(zntr::test::WaitForLoopbackListener(streamPort, 30s));

@@ -1,13 +1,11 @@
 // The hotspot simulator, where a fault of its own would make the other tests lie: the status
-// page's bytes, the faults of the page and the stream doing what they claim, the connection
-// counts the tests wait on, and the synthetic drive's sentences, read by a reader of their own,
-// carrying the positions the tests compare with.
+// page's bytes, the faults of the page and the stream doing what they claim, and the connection
+// counts the tests wait on. (The synthetic drive's sentences are pinned by the capture goldens of
+// `zntr track`, and the positions the tests compare with by every process test that checks them.)
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <numeric>
-#include <regex>
 
 #include "simulator/stream_faults.h"
 #include "wait_until.h"
@@ -192,41 +190,6 @@ TEST(Stream, EachConnectionHasItsStreamCountedWhileOpenCutOrPausedAsAsked) {
     EXPECT_EQ(client.Receive(1).size(), 1u);
     EXPECT_GE(Clock::now() - start, 800ms) << "the sixth sentence waits out the pause";
     EXPECT_EQ(client.Receive().size(), 5 * kSentence.size() - 1) << "and the stream goes on";
-}
-
-// The drive the tests check positions against: sentences well formed, fixes those of the epoch.
-TEST(SyntheticDrive, EverySentenceIsWellFormedAndTheFixesReadBackToTheEpoch) {
-    TrackOptions options;
-    options.outages = {{40, 43}};
-    SyntheticTrack track(options);
-    const auto degrees = [](const std::string& value, const std::string& hemisphere) {
-        const double d = std::floor(std::stod(value) / 100) + std::fmod(std::stod(value), 100) / 60;
-        return hemisphere == "S" || hemisphere == "W" ? -d : d;
-    };
-    for (int i = 0; i < 450; ++i) {
-        const Epoch epoch = track.Next();
-        std::vector<std::vector<std::string>> s;
-        std::string types;
-        for (const std::string& sentence : epoch.sentences) {
-            const auto fields = Read(sentence);
-            ASSERT_TRUE(fields) << sentence;
-            s.push_back(*fields);
-            types += fields->front() + " ";
-        }
-        const std::regex order("GPGGA GPGLL GPGSA (GPGSV )+GPRMC GPVTG PQXFI ");
-        ASSERT_TRUE(std::regex_match(types, order) && s[0].size() == 15 &&
-                    s[s.size() - 3].size() == 13);
-        const double time = std::stod(s[0][1]);  // hhmmss.ss
-        EXPECT_NEAR(std::floor(time / 1e4) * 3600 + std::fmod(std::floor(time / 100), 100) * 60 +
-                        std::fmod(time, 100),
-                    epoch.seconds_of_day, 1e-6);
-        EXPECT_EQ(epoch.has_fix, i < 40 || i >= 43);
-        EXPECT_EQ(s[0][6] + s[1][6] + s[s.size() - 3][2], epoch.has_fix ? "1AA" : "0VV");
-        if (epoch.has_fix) {
-            EXPECT_NEAR(degrees(s[0][2], s[0][3]), epoch.latitude, 1e-6);
-            EXPECT_NEAR(degrees(s[0][4], s[0][5]), epoch.longitude, 1e-6);
-        }
-    }
 }
 
 }  // namespace

@@ -94,15 +94,6 @@ TEST(LiveOutputTest, ValuesBecomeTheJsonTheReadmeDocuments) {
     }
 }
 
-TEST(LiveOutputTest, KeysAreNamedWithoutTheirPrefixInLowerCase) {
-    EXPECT_EQ(zntr::tools::JsonKeyName(SENSOR_DATA_TYPE_LATITUDE_DEGREES), "latitude_degrees");
-    EXPECT_EQ(zntr::tools::JsonKeyName(SENSOR_PROPERTY_FRIENDLY_NAME), "friendly_name");
-    EXPECT_EQ(zntr::tools::JsonKeyName(WPD_FUNCTIONAL_OBJECT_CATEGORY),
-              "functional_object_category");
-    const PROPERTYKEY unknown{SENSOR_TYPE_LOCATION_GPS, 77};
-    EXPECT_EQ(zntr::tools::JsonKeyName(unknown), "{ED4CA589-327A-4FF9-A560-91DA4B48275E},77");
-}
-
 TEST(LiveOutputTest, EventObjectsSayTheirKindAndWhenAndLeaveTheEventIdOut) {
     const Clock::time_point received = Clock::from_time_t(1796472003) + 250ms;
     const auto state = zntr::tools::JsonEvent(StateEvent(SENSOR_STATE_READY), received);

@@ -44,19 +44,4 @@ class ChildProcess {
     int status_ = -1;
 };
 
-// A temporary folder removed with everything in it when the object goes.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-    // Writes a file in the folder and returns its path.
-    std::string Write(const std::string& name, const std::string& content) const;
-
-  private:
-    std::string path_;
-};
-
 }  // namespace zntr::test
