@@ -164,33 +164,6 @@ def circular_buffer():
                                            (write_op, GLL), (lines,)))
 
 
-def port_discovery():
-    folder = reset("port_discovery")
-    headers = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n"
-
-    def answer(first, second="", by_name=True):
-        seed = Input()
-        seed.byte(1 if by_name else 0)
-        seed.text(first)
-        seed.raw(second)
-        return seed.bytes()
-
-    good = "GPSEnable=1" + ESC + "WwIpaddr=192.168.1.1" + ESC + "WwPort=11010" + ESC
-    write(folder, "enabled", answer(headers + good))
-    write(folder, "enabled-by-address", answer(headers + good, by_name=False))
-    write(folder, "disabled", answer(headers + good.replace("GPSEnable=1", "GPSEnable=0")))
-    write(folder, "no-address", answer(headers + "GPSEnable=1" + ESC + "WwPort=11010" + ESC))
-    write(folder, "without-esc", answer(headers + "GPSEnable=1\r\nWwIpaddr=127.0.0.1\r\n"
-                                        "WwPort=2947\r\n"))
-    write(folder, "headers-then-keys", answer(headers, good))
-    write(folder, "headers-then-nothing", answer(headers))
-    write(folder, "port-only", answer(headers + "WwPort=11010" + ESC))
-    write(folder, "no-answer", answer(""))
-    write(folder, "long-values", answer("WwPort=" + "9" * 150 + ESC + "WwIpaddr=" + "1" * 300 +
-                                        "GPSEnable=+7"))
-    write(folder, "keys-twice", answer(headers + good + "GPSEnable=0" + ESC + "WwPort=1" + ESC))
-
-
 def wire(name):
     """A folder of tests/data/wire: inputs of the wire runner that are seeds of a target too."""
     folder = os.path.join(HERE, "..", "tests", "data", "wire", name)
@@ -384,6 +357,7 @@ def sensor_request():
         "value-text-past-the-end": set_value(b"\x1f\x00\x09\x00\x00\x00a\x00"),
         "value-text-pair-reversed": set_value(b"\x1f\x00\x02\x00\x00\x00\x00\xde\x3d\xd8"),
         "value-clsid-short": set_value(b"\x48\x00\x01\x02\x03\x04\x05\x06\x07\x08"),
+        "empty": b"",
     })
     for name, data in messages.items():
         write(folder, name, data)
@@ -393,6 +367,5 @@ if __name__ == "__main__":
     nmea_reader()
     line_sink()
     circular_buffer()
-    port_discovery()
     host_framing()
     sensor_request()
