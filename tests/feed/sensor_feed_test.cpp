@@ -227,6 +227,7 @@ TEST_F(SensorFeed, AFeedThatGivesUpIsStartedAgainOnlyByANewFirstClient) {
     ASSERT_EQ(Connect(), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return Sensor().mhRecvThread.load() == nullptr; }, 30s));
     ASSERT_EQ(Connect(), S_OK);
+    EXPECT_EQ(Sensor().mhRecvThread.load(), nullptr) << "a second client started no thread";
     ASSERT_EQ(Disconnect(), S_OK);
     ASSERT_EQ(Disconnect(), S_OK);
     EXPECT_EQ(status_->Connections(), 1);
