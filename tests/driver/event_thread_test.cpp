@@ -165,8 +165,11 @@ TEST(EventThreadTest, TheNextThreadIgnoresTheExitSignalOfAReleaseWithoutThread) 
     }
     ASSERT_EQ(d.Device().mhEventThread, nullptr);
     ASSERT_EQ(d.Prepare(), S_OK);
+    // Served twice: a thread that had the old exit signal too would end after the first at most.
     SetEvent(d.Device().mhStateEvent);
-    EXPECT_TRUE(d.extension.WaitForCalls("PostStateChange", 1));
+    ASSERT_TRUE(d.extension.WaitForCalls("PostStateChange", 1));
+    SetEvent(d.Device().mhStateEvent);
+    EXPECT_TRUE(d.extension.WaitForCalls("PostStateChange", 2));
 }
 
 // The release ends and joins the thread before it uninitialises the class extension, and
