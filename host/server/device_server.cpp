@@ -126,7 +126,8 @@ void DeviceServer::Loop() {
         for (std::size_t i = 0; i < polled.size(); ++i) {
             const auto& connection = polled[i];
             const short revents = fds[i + 2].revents;
-            if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !Receive(connection)) {
+            if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
+                !Receive(connection, (revents & (POLLHUP | POLLERR)) != 0)) {
                 continue;  // closed
             }
             if (!connection->Flush()) {
@@ -168,7 +169,16 @@ void DeviceServer::Accept() {
     }
 }
 
-bool DeviceServer::Receive(const std::shared_ptr<ClientConnection>& connection) {
+bool DeviceServer::Receive(const std::shared_ptr<ClientConnection>& connection, bool hungUp) {
+    // Messages held back while it was saturated go first, and a connection that a completion
+    // saturated since the poll is read no further: the host holds at most one receive of a
+    // client's messages on top of a partial one. A hung-up client is still read to its end.
+    if (!Dispatch(connection)) {
+        return false;
+    }
+    if (connection->Saturated() && !hungUp) {
+        return true;
+    }
     std::uint8_t buffer[65536];
     const ssize_t received = ::recv(connection->fd(), buffer, sizeof(buffer), MSG_DONTWAIT);
     if (received == 0) {

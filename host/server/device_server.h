@@ -52,7 +52,7 @@ class DeviceServer {
     void Loop();
     void Accept();
     // False when the connection is to be closed.
-    bool Receive(const std::shared_ptr<ClientConnection>& connection);
+    bool Receive(const std::shared_ptr<ClientConnection>& connection, bool hungUp);
     // Handles the whole messages received so far, until the connection is saturated; false
     // when the connection is to be closed.
     bool Dispatch(const std::shared_ptr<ClientConnection>& connection);
