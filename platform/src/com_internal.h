@@ -17,4 +17,13 @@ bool RegisterPlatformClass(REFCLSID rclsid, ClassCreator create);
 // process's multithreaded apartment open (then the caller is in the implicit MTA).
 bool IsThreadInApartment();
 
+// The status a test armed for this call of the named method (see ComMethodFailure), or S_OK.
+HRESULT InjectedMethodFailure(const char* method);
+
 }  // namespace zntr::platform::detail
+
+// The first statement of a collection method a test may make fail.
+#define ZNTR_RETURN_IF_INJECTED(method)                                                    \
+    if (const HRESULT injected_ = ::zntr::platform::detail::InjectedMethodFailure(method); \
+        FAILED(injected_))                                                                 \
+    return injected_

@@ -19,6 +19,7 @@ class PortableDeviceKeyCollection final : public ComObject<IPortableDeviceKeyCol
         if (pcElems == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceKeyCollection::GetCount");
         std::lock_guard<std::mutex> lock(mutex_);
         *pcElems = static_cast<DWORD>(keys_.size());
         return S_OK;
@@ -27,6 +28,7 @@ class PortableDeviceKeyCollection final : public ComObject<IPortableDeviceKeyCol
         if (pKey == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceKeyCollection::GetAt");
         std::lock_guard<std::mutex> lock(mutex_);
         if (dwIndex >= keys_.size()) {
             return E_INVALIDARG;
@@ -35,6 +37,7 @@ class PortableDeviceKeyCollection final : public ComObject<IPortableDeviceKeyCol
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY Key) override {
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceKeyCollection::Add");
         std::lock_guard<std::mutex> lock(mutex_);
         keys_.push_back(Key);
         return S_OK;
@@ -65,6 +68,7 @@ class PortableDeviceValuesCollection final : public ComObject<IPortableDeviceVal
         if (pcElems == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValuesCollection::GetCount");
         std::lock_guard<std::mutex> lock(mutex_);
         *pcElems = static_cast<DWORD>(values_.size());
         return S_OK;
@@ -76,6 +80,7 @@ class PortableDeviceValuesCollection final : public ComObject<IPortableDeviceVal
             return E_POINTER;
         }
         *ppValues = nullptr;
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValuesCollection::GetAt");
         std::lock_guard<std::mutex> lock(mutex_);
         if (dwIndex >= values_.size()) {
             return E_INVALIDARG;
@@ -87,6 +92,7 @@ class PortableDeviceValuesCollection final : public ComObject<IPortableDeviceVal
         if (pValues == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValuesCollection::Add");
         std::lock_guard<std::mutex> lock(mutex_);
         values_.emplace_back(pValues);
         return S_OK;

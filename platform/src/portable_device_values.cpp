@@ -52,6 +52,7 @@ class PortableDeviceValues final : public ComObject<IPortableDeviceValues> {
         if (pcelt == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::GetCount");
         std::lock_guard<std::mutex> lock(mutex_);
         *pcelt = static_cast<DWORD>(entries_.size());
         return S_OK;
@@ -60,6 +61,7 @@ class PortableDeviceValues final : public ComObject<IPortableDeviceValues> {
     // Both out-parameters are optional; the value is a copy for the caller.
     HRESULT STDMETHODCALLTYPE GetAt(const DWORD index, PROPERTYKEY* pKey,
                                     PROPVARIANT* pValue) override {
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::GetAt");
         std::lock_guard<std::mutex> lock(mutex_);
         if (index >= entries_.size()) {
             return E_INVALIDARG;
@@ -81,6 +83,7 @@ class PortableDeviceValues final : public ComObject<IPortableDeviceValues> {
         if (pValue == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::SetValue");
         PROPVARIANT owned;
         const HRESULT hr = PropVariantCopy(&owned, pValue);
         if (FAILED(hr)) {
@@ -95,6 +98,7 @@ class PortableDeviceValues final : public ComObject<IPortableDeviceValues> {
             return E_POINTER;
         }
         PropVariantInit(pValue);
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::GetValue");
         std::lock_guard<std::mutex> lock(mutex_);
         const Entry* entry = Find(key);
         if (entry == nullptr) {
@@ -107,6 +111,7 @@ class PortableDeviceValues final : public ComObject<IPortableDeviceValues> {
         if (Value == nullptr) {
             return E_POINTER;
         }
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::SetStringValue");
         PROPVARIANT owned;
         PropVariantInit(&owned);
         const HRESULT hr = SHStrDupW(Value, &owned.pwszVal);
@@ -119,12 +124,15 @@ class PortableDeviceValues final : public ComObject<IPortableDeviceValues> {
     }
     HRESULT STDMETHODCALLTYPE SetUnsignedIntegerValue(REFPROPERTYKEY key,
                                                       const ULONG Value) override {
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::SetUnsignedIntegerValue");
         return StoreScalar(key, VT_UI4, [&](PROPVARIANT& v) { v.ulVal = Value; });
     }
     HRESULT STDMETHODCALLTYPE SetErrorValue(REFPROPERTYKEY key, const HRESULT Value) override {
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::SetErrorValue");
         return StoreScalar(key, VT_ERROR, [&](PROPVARIANT& v) { v.scode = Value; });
     }
     HRESULT STDMETHODCALLTYPE SetGuidValue(REFPROPERTYKEY key, REFGUID Value) override {
+        ZNTR_RETURN_IF_INJECTED("IPortableDeviceValues::SetGuidValue");
         auto* guid = static_cast<CLSID*>(CoTaskMemAlloc(sizeof(CLSID)));
         if (guid == nullptr) {
             return E_OUTOFMEMORY;

@@ -197,11 +197,15 @@ class Session {
 
   private:
     // "CLSID_... after N": creations of that class fail with E_OUTOFMEMORY after N of them
-    // succeeded, until the next "fail" (an empty one heals).
+    // succeeded; "IPortableDevice...::METHOD after N": so do that method's calls. Until the next
+    // "fail" (an empty one heals).
     void Fail(const std::string& what) {
         failure_.reset();
+        methodFailure_.reset();
         const std::vector<std::string> words = Split(what, ' ');
-        if (words.size() == 3) {
+        if (words.size() == 3 && words[0].find("::") != std::string::npos) {
+            methodFailure_.emplace(words[0], E_OUTOFMEMORY, std::stoul(words[2]));
+        } else if (words.size() == 3) {
             const CLSID clsid = words[0] == "CLSID_PortableDeviceValues"
                                     ? CLSID_PortableDeviceValues
                                 : words[0] == "CLSID_PortableDeviceKeyCollection"
@@ -242,7 +246,7 @@ class Session {
         }
         sensor_ = std::make_unique<zntr::tools::OfflineSensor>();
         const HRESULT hr = sensor_->Start(options);
-        failure_.reset();
+        Fail("");
         DWORD properties = 0;
         DWORD dataFields = 0;
         cSensorDDI& sensor = sensor_->Sensor();
@@ -264,7 +268,7 @@ class Session {
     // The class extension takes its files off the sensor; what the driver rows connected is
     // taken off here, so that no feed outlives the sensor.
     void Stop() {
-        failure_.reset();
+        Fail("");
         if (classExtension_) {
             classExtension_->Uninitialize();
             classExtension_ = nullptr;
@@ -344,6 +348,7 @@ class Session {
     ComPtr<ISensorClassExtension> classExtension_;
     std::map<std::string, ComPtr<zntr::host::FrameworkFile>> files_;
     std::optional<zntr::platform::ComCreationFailure> failure_;
+    std::optional<zntr::platform::ComMethodFailure> methodFailure_;
 };
 
 class RequestGolden : public testing::TestWithParam<std::filesystem::path> {};

@@ -1,9 +1,11 @@
 // Controls of the stand-in's COM library that have no Windows counterpart, for tests: making the
-// creation of a chosen class fail, so that the failure paths of code that creates objects can be
-// run. Driver code never uses these.
+// creation of a chosen class, or the calls of one method of the portable-device collections,
+// fail, so that the failure paths of code that creates and fills objects can be run. Driver code
+// never uses these.
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "standin/combaseapi.h"
 
@@ -31,6 +33,19 @@ class ComCreationFailure {
   private:
     struct State;
     State* state_;
+};
+
+// While it lives, calls of one method of the stand-in's PortableDeviceValues,
+// PortableDeviceKeyCollection or PortableDeviceValuesCollection, named like
+// "IPortableDeviceValues::SetValue", fail with the given status after a number of them have
+// succeeded (0: the next one fails), whoever the caller. One at a time: a later one replaces it.
+// The failing call changes nothing and leaves its out-parameters as for an empty answer.
+class ComMethodFailure {
+  public:
+    ComMethodFailure(std::string method, HRESULT failure, unsigned successesFirst = 0);
+    ~ComMethodFailure();
+    ComMethodFailure(const ComMethodFailure&) = delete;
+    ComMethodFailure& operator=(const ComMethodFailure&) = delete;
 };
 
 }  // namespace zntr::platform
