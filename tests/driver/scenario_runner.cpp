@@ -36,6 +36,7 @@
 #include "standin/registry_control.h"
 #include "standin/resource_control.h"
 #include "standin/sensors.h"
+#include "standin/trace_control.h"
 #include "table_tests.h"
 #include "wait_until.h"
 #include "wire_text.h"
@@ -297,9 +298,13 @@ class Scenario {
             attached_ = false;
             return Need(module_)->Main(DLL_PROCESS_DETACH) ? "TRUE" : "FALSE";
         }
+        if (what == "thread") {
+            return Need(module_)->Main(DLL_THREAD_ATTACH) ? "TRUE" : "FALSE";
+        }
         if (what == "unload") {
             factory_ = nullptr;
-            if (std::exchange(attached_, false)) {
+            // "unload undetached": as a process that ends without the module's detach.
+            if (std::exchange(attached_, false) && rest != "undetached") {
                 Need(module_)->Main(DLL_PROCESS_DETACH);
             }
             return std::exchange(module_, nullptr)->Unload() ? "unloaded" : "still mapped";
@@ -307,14 +312,27 @@ class Scenario {
         if (what == "class") {
             factory_ = nullptr;
             return status(Need(module_)->ClassObject(
-                rest == "driver" ? CLSID_ZntrLocationDriver : IID_IUnknown, IID_IClassFactory,
-                reinterpret_cast<void**>(factory_.GetAddressOf())));
+                rest == "other" ? IID_IUnknown : CLSID_ZntrLocationDriver,
+                rest == "entry" ? IID_IDriverEntry : IID_IClassFactory,
+                rest == "null" ? nullptr : reinterpret_cast<void**>(factory_.GetAddressOf())));
         }
         if (what == "driver") {
             entry_ = nullptr;
             return status(Need(factory_)->CreateInstance(
                 rest == "aggregated" ? factory_.Get() : nullptr, IID_IDriverEntry,
-                reinterpret_cast<void**>(entry_.GetAddressOf())));
+                rest == "null" ? nullptr : reinterpret_cast<void**>(entry_.GetAddressOf())));
+        }
+        if (what == "trace") {
+            // A trace session: the module registered one control GUID when it was attached.
+            const auto registered = zntr::platform::ListTraceRegistrations();
+            if (registered.empty()) {
+                return "no provider";
+            }
+            const GUID& guid = registered.back().controlGuid;
+            return std::to_string(
+                rest == "enable"    ? zntr::platform::EnableTraceControl(guid, 7, 4, 1)
+                : rest == "disable" ? zntr::platform::DisableTraceControl(guid)
+                                    : zntr::platform::SendTraceRequest(guid, WMI_GET_ALL_DATA));
         }
         if (what == "lock" || what == "unlock") {
             return status(Need(factory_)->LockServer(what == "lock"));
@@ -369,6 +387,17 @@ class Scenario {
         }
         if (what == "stream") {
             return stream_.Send(Unescape(rest)) ? "-" : "not taken";
+        }
+        if (what == "hotspot") {
+            // The status page or the stream's port refuses connections (port 1), or both answer.
+            const std::string page = rest == "off" ? "1" : std::to_string(status_.Port());
+            const std::string closed =
+                rest == "closed" ? ";127.0.0.1:" + std::to_string(stream_.Port()) + "=127.0.0.1:1"
+                                 : "";
+            zntr::platform::SetNetworkSettings(
+                {HOTSPOT_WEB_API_HOST_NAME "=127.0.0.1;127.0.0.1:80=127.0.0.1:" + page + closed,
+                 false});
+            return "-";
         }
         ComPtr<ISensorDriver> sensor = extension_.Sensor();
         if (what == "connect") {
