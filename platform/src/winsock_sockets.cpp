@@ -1,5 +1,6 @@
 // Winsock sockets over BSD sockets: the SOCKET table, the network map and guard at connect, and
 // Windows return values and last errors at the boundary.
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -7,6 +8,7 @@
 
 #include "bsd_socket.h"
 #include "network_map.h"
+#include "standin/resource_control.h"
 #include "standin/errhandlingapi.h"
 #include "standin/winerror.h"
 #include "standin/winsock2.h"
@@ -59,7 +61,24 @@ std::shared_ptr<BsdSocket> Enter(SOCKET s) {
     return socket;
 }
 
+std::atomic<int> gSocketFailures{0};
+
+bool ConsumeInjectedSocketFailure() {
+    int left = gSocketFailures.load();
+    while (left > 0 && !gSocketFailures.compare_exchange_weak(left, left - 1)) {
+    }
+    return left > 0;
+}
+
 }  // namespace
+
+namespace zntr::platform {
+
+void FailNextSocketCreations(int count) {
+    gSocketFailures.store(count > 0 ? count : 0);
+}
+
+}  // namespace zntr::platform
 
 // Only IPv4 sockets are made: the driver asks for nothing else. AF_INET6 is refused with
 // WSAEAFNOSUPPORT, which Windows gives on a machine without IPv6.
@@ -67,6 +86,10 @@ SOCKET socket(int af, int type, int protocol) {
     ThrowIfTerminationRequested();
     if (!WinsockStarted()) {
         WSASetLastError(WSANOTINITIALISED);
+        return INVALID_SOCKET;
+    }
+    if (ConsumeInjectedSocketFailure()) {
+        WSASetLastError(WSAENOBUFS);
         return INVALID_SOCKET;
     }
     if (af != AF_INET) {

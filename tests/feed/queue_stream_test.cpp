@@ -152,4 +152,21 @@ TEST_F(QueueStream, AFirstReadDecidesUnderTheLock) {
     EXPECT_EQ(d_.log.Count("cQueue::SocketCreateAndConnect\n"), 1u) << "one stream thread";
 }
 
+// The queue's stream set-up: a socket already held is kept; a socket that cannot be made, or a
+// stream port that refuses, gives 0 with no socket left behind.
+TEST_F(QueueStream, TheStreamSetUpHoldsASocketOnlyOnceConnected) {
+    Queue().mSocket = 0x40;
+    EXPECT_EQ(Queue().SocketCreateAndConnect(), 1);
+    Queue().mSocket = 0;
+    zntr::platform::FailNextSocketCreations(1);
+    EXPECT_EQ(Queue().SocketCreateAndConnect(), 0);
+    const zntr::platform::ScopedNetworkSettings refusing(
+        {StatusPageMap(true, status_.Port()) + ";127.0.0.1:" + std::to_string(stream_.Port()) +
+             "=127.0.0.1:1",
+         false});
+    EXPECT_EQ(Queue().SocketCreateAndConnect(), 0);
+    EXPECT_EQ(Queue().mSocket.load(), 0u);
+    EXPECT_EQ(stream_.Connections(), 0);
+}
+
 }  // namespace

@@ -27,6 +27,7 @@
 // Driver headers last: they rename the C runtime's number readers.
 #include "critical_section_lock.h"
 #include "debug_log.h"
+#include "gps_port_info.h"
 #include "prop_variant.h"
 #include "sensor_ddi.h"
 #include "sensor_receive_loop.h"
@@ -217,6 +218,27 @@ TEST_F(SensorFeed, TheThreadEndsByItselfOnlyWhenItCannotSetUp) {
                "GpsRecvThreadProc: Failed to create and connect to the socket"}));
     EXPECT_TRUE(Ended());
     EXPECT_FALSE(CloseHandle(handle)) << "the thread closed its own handle";
+}
+
+// Setting up the stream: a socket already held is kept without asking the hotspot; a socket that
+// cannot be made (the stream's or the discovery's), or a stream port that refuses, gives 0 with
+// no socket left behind.
+TEST_F(SensorFeed, TheStreamSetUpHoldsASocketOnlyOnceConnected) {
+    Sensor().mSocket = 0x40;
+    EXPECT_EQ(SocketCreateAndConnect(&Sensor()), 1);
+    Sensor().mSocket = 0;
+    zntr::platform::FailNextSocketCreations(1);
+    EXPECT_EQ(SocketCreateAndConnect(&Sensor()), 0);
+    char address[PORT_QUERY_ADDRESS_SIZE] = {};
+    int port = 0;
+    zntr::platform::FailNextSocketCreations(1);
+    EXPECT_EQ(QueryGpsPortInfo(address, &port, nullptr), 0);
+    EXPECT_EQ(status_->Connections(), 0);
+    Serve({{"GPSEnable=1\x1bWwIpaddr=127.0.0.1\x1bWwPort=1\x1b"}});
+    EXPECT_EQ(SocketCreateAndConnect(&Sensor()), 0);
+    EXPECT_EQ(Sensor().mSocket, 0u);
+    EXPECT_EQ(log_.Count("Failed to create the socket\n"), 1u);
+    EXPECT_EQ(log_.Count("Before Connect\n"), 1u);
 }
 
 // A feed that gave up leaves its clients connected; only a client that finds none connected

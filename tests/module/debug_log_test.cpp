@@ -29,23 +29,16 @@ TEST(DebugLogTest, FormatsAsTheDriversMessagesNeedAndOnlyWhileSwitchedOn) {
     // "l" is 32 bits on Windows; 64-bit values need "ll" or "I64".
     DebugLog("%ld %lu %lld %I64X %hd %hhu %p", -1, 4294967295u, -9000000000LL, 0x1122334455ULL,
              70000, 300, reinterpret_cast<void*>(0xABCDEF));
-    DebugLog(
-        "%zu %jd %td %Id %I32d %hhx %ho %Lf %.*d%n %S %C "
-        "%050000000000000000000000000000000000000000000000d",
-        size_t{5}, intmax_t{-6}, ptrdiff_t{7}, 8LL, 9, 0x1FF, 0x1FFFF, 1.5L, -1, 10, nullptr, L"w",
-        L'c', 11);
     DebugLog("%!unknown! %d %y %", 5);
     DebugLog("head %s", std::string(3000, 'x').c_str());
     gEnableLog = 0;
     const Messages messages = capture.Take();
-    ASSERT_EQ(messages.size(), 10u);
+    ASSERT_EQ(messages.size(), 9u);
     EXPECT_EQ(Messages(messages.begin(), messages.end() - 1),
               (Messages{"flag 2\n", "OnGetProperties: failed to get property count -2147024809",
                         "000005.250|ab  |+7|  3.1|%|z|   42|1.00|", "failed, 0x8007000E\n",
                         "TRUE FALSE TRUE", "\\\\?\\usb#\xE9 x \xFC (null) (null)",
                         "-1 4294967295 -9000000000 1122334455 4464 44 0000000000ABCDEF",
-                        "5 -6 7 8 9 ff 177777 1.500000 10 w c "
-                        "%050000000000000000000000000000000000000000000000d",
                         "%!unknown! 5 %y %"}));
     EXPECT_EQ(messages.back(), ("head " + std::string(3000, 'x')).substr(0, 1023))
         << "cut to the buffer";
@@ -64,7 +57,6 @@ TEST(DebugLogTest, AFormattedMessageIsAlwaysTerminatedWithinItsBuffer) {
     EXPECT_EQ(format("%!hresult!", E_FAIL), "0x80004");
     EXPECT_EQ(format("%2000d|", 1), "       ");
     EXPECT_EQ(format("ok"), "ok");
-    EXPECT_EQ(format(nullptr), "");
 }
 
 }  // namespace

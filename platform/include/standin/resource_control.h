@@ -1,5 +1,6 @@
 // Fault injection for the stand-in's resources, with no Windows counterpart: tests make the next
-// heap allocations or thread creations fail to reach the driver's failure paths. Driver code
+// heap allocations, thread creations or socket creations fail to reach the driver's failure
+// paths. Driver code
 // never uses this.
 #pragma once
 
@@ -10,5 +11,8 @@ void FailNextHeapAllocations(int count);
 
 // The next `count` calls of CreateThread fail with ERROR_NOT_ENOUGH_MEMORY (0 turns it off).
 void FailNextThreadCreations(int count);
+
+// The next `count` calls of socket fail with WSAENOBUFS (0 turns it off).
+void FailNextSocketCreations(int count);
 
 }  // namespace zntr::platform
