@@ -38,6 +38,7 @@
 #include "standin/sensors.h"
 #include "standin/trace_control.h"
 #include "table_tests.h"
+#include "trace_registration.h"
 #include "wait_until.h"
 #include "wire_text.h"
 
@@ -322,17 +323,12 @@ class Scenario {
                 rest == "aggregated" ? factory_.Get() : nullptr, IID_IDriverEntry,
                 rest == "null" ? nullptr : reinterpret_cast<void**>(entry_.GetAddressOf())));
         }
-        if (what == "trace") {
-            // A trace session: the module registered one control GUID when it was attached.
-            const auto registered = zntr::platform::ListTraceRegistrations();
-            if (registered.empty()) {
-                return "no provider";
-            }
-            const GUID& guid = registered.back().controlGuid;
+        if (what == "trace") {  // a trace session asks the module's control GUID
             return std::to_string(
-                rest == "enable"    ? zntr::platform::EnableTraceControl(guid, 7, 4, 1)
-                : rest == "disable" ? zntr::platform::DisableTraceControl(guid)
-                                    : zntr::platform::SendTraceRequest(guid, WMI_GET_ALL_DATA));
+                rest == "enable" ? zntr::platform::EnableTraceControl(TRACE_CONTROL_GUID, 7, 4, 1)
+                : rest == "disable"
+                    ? zntr::platform::DisableTraceControl(TRACE_CONTROL_GUID)
+                    : zntr::platform::SendTraceRequest(TRACE_CONTROL_GUID, WMI_GET_ALL_DATA));
         }
         if (what == "lock" || what == "unlock") {
             return status(Need(factory_)->LockServer(what == "lock"));
@@ -389,14 +385,10 @@ class Scenario {
             return stream_.Send(Unescape(rest)) ? "-" : "not taken";
         }
         if (what == "hotspot") {
-            // The status page or the stream's port refuses connections (port 1), or both answer.
+            // "off": the status page refuses connections (port 1 of loopback); "on": it answers.
             const std::string page = rest == "off" ? "1" : std::to_string(status_.Port());
-            const std::string closed =
-                rest == "closed" ? ";127.0.0.1:" + std::to_string(stream_.Port()) + "=127.0.0.1:1"
-                                 : "";
             zntr::platform::SetNetworkSettings(
-                {HOTSPOT_WEB_API_HOST_NAME "=127.0.0.1;127.0.0.1:80=127.0.0.1:" + page + closed,
-                 false});
+                {HOTSPOT_WEB_API_HOST_NAME "=127.0.0.1;127.0.0.1:80=127.0.0.1:" + page, false});
             return "-";
         }
         ComPtr<ISensorDriver> sensor = extension_.Sensor();
