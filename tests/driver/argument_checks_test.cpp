@@ -8,7 +8,6 @@
 
 namespace {
 
-using zntr::test::ComPtr;
 using zntr::test::PreparedDevice;
 
 TEST(ArgumentChecks, NullArgumentsAndAMissingSensorAreRefusedWithTheirStatus) {
@@ -16,34 +15,23 @@ TEST(ArgumentChecks, NullArgumentsAndAMissingSensorAreRefusedWithTheirStatus) {
     cSensorDDI& sensor = *gpSensorDDI;
     IWDFDevice* device = d.Framework().device.Get();
     wchar_t id[] = L"ZntrVComLocation";
-    ComPtr<IPortableDeviceKeyCollection> keys;
-    ASSERT_EQ(CoCreateInstance(CLSID_PortableDeviceKeyCollection, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IPortableDeviceKeyCollection,
-                               reinterpret_cast<void**>(keys.GetAddressOf())),
-              S_OK);
-    ASSERT_EQ(keys->Add(SENSOR_DATA_TYPE_LATITUDE_DEGREES), S_OK);
-    ComPtr<IPortableDeviceValues> values;
+    IPortableDeviceKeyCollection* keys = sensor.mpSupportedDataFields.Get();
+    zntr::test::ComPtr<IPortableDeviceValues> values;
     IPortableDeviceKeyCollection* keysOut = nullptr;
     ULONG count = 0;
-    IUnknown* other = nullptr;
-    const cPropVariant empty;
     cSensorDDI* bare = nullptr;
     ASSERT_EQ(cSensorDDI::CreateInstance(&bare), S_OK);
 
     // Braced initialisers run in order.
     const struct {
         const char* call;
-        HRESULT expected;
-        HRESULT actual;
+        HRESULT expected, actual;
     } checks[] = {
         {"cSensorDDI::CreateInstance", E_POINTER, cSensorDDI::CreateInstance(nullptr)},
         {"cMainDevice::CreateInstance", E_UNEXPECTED,
          cMainDevice::CreateInstance(nullptr, nullptr)},
         {"cMainDevice::CreateInstance, no init", E_UNEXPECTED,
          cMainDevice::CreateInstance(d.Framework().driver.Get(), nullptr)},
-        {"QueryInterface, no pointer", E_POINTER, d.Device().QueryInterface(IID_IUnknown, nullptr)},
-        {"QueryInterface, another interface", E_NOINTERFACE,
-         d.Device().QueryInterface(IID_IDriverEntry, reinterpret_cast<void**>(&other))},
         {"cQueue::CreateInstance", E_INVALIDARG, cQueue::CreateInstance(nullptr, nullptr, nullptr)},
         {"cQueue::CreateInstance, no main device", E_INVALIDARG,
          cQueue::CreateInstance(device, nullptr, nullptr)},
@@ -53,48 +41,38 @@ TEST(ArgumentChecks, NullArgumentsAndAMissingSensorAreRefusedWithTheirStatus) {
         {"SetDataFieldValue", E_UNEXPECTED,
          sensor.SetDataFieldValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, nullptr)},
         {"CopyDataFieldValues", E_POINTER, sensor.CopyDataFieldValues(nullptr)},
-        {"CopyKeys, no source", E_POINTER, sensor.CopyKeys(nullptr, keys.Get())},
-        {"CopyKeys, no target", E_POINTER, sensor.CopyKeys(keys.Get(), nullptr)},
+        {"CopyKeys, no source", E_POINTER, sensor.CopyKeys(nullptr, keys)},
+        {"CopyKeys, no target", E_POINTER, sensor.CopyKeys(keys, nullptr)},
         {"GetSupportedProperties", E_UNEXPECTED, sensor.GetSupportedProperties(nullptr)},
         {"OnGetSupportedProperties", E_POINTER, sensor.OnGetSupportedProperties(id, nullptr)},
         {"OnGetSupportedEvents", E_POINTER, sensor.OnGetSupportedEvents(id, nullptr, &count)},
         {"OnGetProperties, no keys", E_INVALIDARG,
          sensor.OnGetProperties(nullptr, id, nullptr, values.GetAddressOf())},
         {"OnGetProperties, no answer", E_INVALIDARG,
-         sensor.OnGetProperties(nullptr, id, keys.Get(), nullptr)},
+         sensor.OnGetProperties(nullptr, id, keys, nullptr)},
         {"OnGetDataFields, no keys", E_INVALIDARG,
          sensor.OnGetDataFields(nullptr, id, nullptr, values.GetAddressOf())},
         {"OnGetDataFields, no answer", E_INVALIDARG,
-         sensor.OnGetDataFields(nullptr, id, keys.Get(), nullptr)},
+         sensor.OnGetDataFields(nullptr, id, keys, nullptr)},
         {"OnSetProperties, no values", E_INVALIDARG,
          sensor.OnSetProperties(nullptr, id, nullptr, values.GetAddressOf())},
         {"OnSetProperties, no answer", E_INVALIDARG,
          sensor.OnSetProperties(nullptr, id, values.Get(), nullptr)},
         // A sensor made but never initialised has no collections.
         {"bare SetLBSDefaultPropertyValues", E_UNEXPECTED, bare->SetLBSDefaultPropertyValues()},
-        {"bare SetPropertyValue", E_UNEXPECTED,
-         bare->SetPropertyValue(SENSOR_PROPERTY_MODEL, &empty)},
-        {"bare SetDataFieldValue", E_UNEXPECTED,
-         bare->SetDataFieldValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, &empty)},
         {"bare OnGetSupportedDataFields", E_UNEXPECTED,
          bare->OnGetSupportedDataFields(id, &keysOut)},
         {"bare OnGetDataFields: every key fails", S_FALSE,
-         bare->OnGetDataFields(nullptr, id, keys.Get(), values.ReleaseAndGetAddressOf())},
+         bare->OnGetDataFields(nullptr, id, keys, values.ReleaseAndGetAddressOf())},
     };
     for (const auto& check : checks) {
         EXPECT_EQ(check.actual, check.expected) << check.call;
     }
-    EXPECT_EQ(keysOut, nullptr);
-    EXPECT_EQ(other, nullptr);
-    cPropVariant latitude;
-    ASSERT_TRUE(values);
-    EXPECT_EQ(values->GetValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, &latitude), S_OK);
-    EXPECT_EQ(latitude.vt, VT_ERROR);
     bare->Release();
     DWORD properties = 0;
-    ASSERT_TRUE(sensor.mpSupportedProperties) << "the second initialisation took nothing away";
-    EXPECT_EQ(sensor.mpSupportedProperties->GetCount(&properties), S_OK);
-    EXPECT_EQ(properties, 11u);
+    EXPECT_TRUE(sensor.mpSupportedProperties &&
+                SUCCEEDED(sensor.mpSupportedProperties->GetCount(&properties)) && properties == 11)
+        << "the second initialisation took nothing away";
 }
 
 }  // namespace

@@ -139,12 +139,26 @@ TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
         EXPECT_EQ(RunThread(d, &d.Device()),
                   Calls{"SensorEventThreadProc: failed to create event collections"});
     }
+    const auto signalAll = [&] {
+        for (HANDLE event :
+             {d.Device().mhDataEvent, d.Device().mhStateEvent, d.Device().mhExitEvent}) {
+            SetEvent(event);
+        }
+    };
+    signalAll();  // without a sensor nothing is posted
+    EXPECT_EQ(RunThread(d, &d.Device()), Calls{"SensorEventThreadProc: exit event"});
     cSensorDDI::CreateInstance(&gpSensorDDI);
     gpSensorDDI->AddRef();
     ASSERT_EQ(gpSensorDDI->Initialize(L"root\\zntr\\0", d.Framework().device.Get()), S_OK);
-    for (HANDLE event : {d.Device().mhDataEvent, d.Device().mhStateEvent, d.Device().mhExitEvent}) {
-        SetEvent(event);
+    {
+        // A data event whose id cannot be set is dropped without a word.
+        const zntr::platform::ComMethodFailure noId("IPortableDeviceValues::SetGuidValue",
+                                                    E_OUTOFMEMORY);
+        SetEvent(d.Device().mhDataEvent);
+        SetEvent(d.Device().mhExitEvent);
+        EXPECT_EQ(RunThread(d, &d.Device()), Calls{"SensorEventThreadProc: exit event"});
     }
+    signalAll();
     EXPECT_EQ(RunThread(d, &d.Device()), (Calls{"PostDataEvent: failed to post data event",
                                                 "PostStateChangedEvent: failed to post state event",
                                                 "SensorEventThreadProc: posted state event",
