@@ -156,6 +156,7 @@ def circular_buffer():
                                      (write_op, GGA + RMC), (read, 50), (lines,)))
     write(folder, "write-ends-on-read", ops((allocate,), (write_op, "y" * 1000), (read, 1000),
                                             (write_op, "z" * 3072)))
+    write(folder, "oversized-write", ops((allocate,), (write_op, "w" * 3100), (read, 10)))
     write(folder, "non-sentence-pieces", ops((allocate,), (write_op, "junk\n\n\n" + GGA +
                                                            "more junk\n" + VTG), (lines,),
                                              (lines,)))
