@@ -131,6 +131,17 @@ Calls RunThread(PreparedDevice& d, LPVOID device, DWORD apartment = 0) {
 // its post's failure and the thread goes on to the next.
 TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
     PreparedDevice d(false);
+    const HANDLE data = d.Device().mhDataEvent;
+    const HANDLE state = d.Device().mhStateEvent;
+    const std::string exit = "SensorEventThreadProc: exit event";
+    // The thread run with the events signalled, the exit event last.
+    const auto run = [&](std::initializer_list<HANDLE> events) {
+        for (HANDLE event : events) {
+            SetEvent(event);
+        }
+        SetEvent(d.Device().mhExitEvent);
+        return RunThread(d, &d.Device());
+    };
     EXPECT_EQ(RunThread(d, nullptr), Calls{"SensorEventThreadProc: invalid pMainDevice pointer"});
     EXPECT_EQ(RunThread(d, &d.Device(), COINIT_APARTMENTTHREADED),
               Calls{"SensorEventThreadProc: unable to initialize multi-thread"});
@@ -139,14 +150,7 @@ TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
         EXPECT_EQ(RunThread(d, &d.Device()),
                   Calls{"SensorEventThreadProc: failed to create event collections"});
     }
-    const auto signalAll = [&] {
-        for (HANDLE event :
-             {d.Device().mhDataEvent, d.Device().mhStateEvent, d.Device().mhExitEvent}) {
-            SetEvent(event);
-        }
-    };
-    signalAll();  // without a sensor nothing is posted
-    EXPECT_EQ(RunThread(d, &d.Device()), Calls{"SensorEventThreadProc: exit event"});
+    EXPECT_EQ(run({data, state}), Calls{exit}) << "without a sensor nothing is posted";
     cSensorDDI::CreateInstance(&gpSensorDDI);
     gpSensorDDI->AddRef();
     ASSERT_EQ(gpSensorDDI->Initialize(L"root\\zntr\\0", d.Framework().device.Get()), S_OK);
@@ -154,15 +158,16 @@ TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
         // A data event whose id cannot be set is dropped without a word.
         const zntr::platform::ComMethodFailure noId("IPortableDeviceValues::SetGuidValue",
                                                     E_OUTOFMEMORY);
-        SetEvent(d.Device().mhDataEvent);
-        SetEvent(d.Device().mhExitEvent);
-        EXPECT_EQ(RunThread(d, &d.Device()), Calls{"SensorEventThreadProc: exit event"});
+        EXPECT_EQ(run({data}), Calls{exit});
     }
-    signalAll();
-    EXPECT_EQ(RunThread(d, &d.Device()), (Calls{"PostDataEvent: failed to post data event",
-                                                "PostStateChangedEvent: failed to post state event",
-                                                "SensorEventThreadProc: posted state event",
-                                                "SensorEventThreadProc: exit event"}));
+    {
+        const zntr::platform::ComMethodFailure noAdd("IPortableDeviceValuesCollection::Add",
+                                                     E_OUTOFMEMORY);
+        EXPECT_EQ(run({data}), (Calls{"PostDataEvent: failed to post data event", exit}));
+    }
+    EXPECT_EQ(run({data, state}), (Calls{"PostDataEvent: failed to post data event",
+                                         "PostStateChangedEvent: failed to post state event",
+                                         "SensorEventThreadProc: posted state event", exit}));
     std::exchange(gpSensorDDI, nullptr)->Release();
     EXPECT_EQ(d.extension.Calls(), Calls{});
 }
