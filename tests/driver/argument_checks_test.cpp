@@ -3,9 +3,6 @@
 // Each is refused with its own status and changes nothing.
 #include "prepared_device.h"
 
-// Driver headers last: they rename the C runtime's number readers.
-#include "prop_variant.h"
-
 namespace {
 
 using zntr::test::PreparedDevice;
