@@ -152,9 +152,10 @@ TEST_F(QueueStream, AFirstReadDecidesUnderTheLock) {
     EXPECT_EQ(d_.log.Count("cQueue::SocketCreateAndConnect\n"), 1u) << "one stream thread";
 }
 
-// The queue's stream set-up: a socket already held is kept; a socket that cannot be made, or a
-// stream port that refuses, gives 0 with no socket left behind.
+// The queue's stream set-up (a thread given no queue ends at once): a socket already held is kept;
+// a socket that cannot be made, or a stream port that refuses, gives 0 with no socket left behind.
 TEST_F(QueueStream, TheStreamSetUpHoldsASocketOnlyOnceConnected) {
+    EXPECT_EQ(cQueue::GpsRecvThreadProc(nullptr), 0u);
     Queue().mSocket = 0x40;
     EXPECT_EQ(Queue().SocketCreateAndConnect(), 1);
     Queue().mSocket = 0;
