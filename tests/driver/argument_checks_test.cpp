@@ -17,6 +17,7 @@ TEST(ArgumentChecks, NullArgumentsAndAMissingSensorAreRefusedWithTheirStatus) {
     IPortableDeviceKeyCollection* keysOut = nullptr;
     cSensorDDI* bare = nullptr;
     ASSERT_EQ(cSensorDDI::CreateInstance(&bare), S_OK);
+    bare->AddRef();  // the creator's reference, as the device takes it
 
     // Braced initialisers run in order.
     const struct {
