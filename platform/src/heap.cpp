@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "injected_failures.h"
 #include "standin/errhandlingapi.h"
 #include "standin/heapapi.h"
 #include "standin/resource_control.h"
@@ -10,13 +11,6 @@
 namespace {
 
 std::atomic<int> gHeapFailures{0};
-
-bool ConsumeInjectedFailure() {
-    int left = gHeapFailures.load();
-    while (left > 0 && !gHeapFailures.compare_exchange_weak(left, left - 1)) {
-    }
-    return left > 0;
-}
 
 // One process heap; its handle is a fixed value that is not in the kernel-object table, so
 // CloseHandle and the waits refuse it as Windows does.
@@ -40,7 +34,7 @@ extern "C" HANDLE GetProcessHeap(void) {
 // without touching the last error (Windows sets none unless HEAP_GENERATE_EXCEPTIONS is given,
 // and the stand-in raises no structured exceptions).
 extern "C" LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-    if (hHeap != kProcessHeap || ConsumeInjectedFailure()) {
+    if (hHeap != kProcessHeap || zntr::platform::detail::ConsumeInjectedFailure(gHeapFailures)) {
         return nullptr;
     }
     const SIZE_T size = dwBytes == 0 ? 1 : dwBytes;

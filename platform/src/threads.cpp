@@ -9,6 +9,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "injected_failures.h"
 #include "standin/errhandlingapi.h"
 #include "standin/processthreadsapi.h"
 #include "standin/resource_control.h"
@@ -25,13 +26,6 @@ std::atomic<int> gThreadCreationFailures{0};
 DWORD NextThreadId() {
     static std::atomic<DWORD> next{0x400};
     return next.fetch_add(4);
-}
-
-bool ConsumeInjectedFailure(std::atomic<int>& failures) {
-    int left = failures.load();
-    while (left > 0 && !failures.compare_exchange_weak(left, left - 1)) {
-    }
-    return left > 0;
 }
 
 void RunThread(std::shared_ptr<ThreadObject> thread, LPTHREAD_START_ROUTINE start,

@@ -7,9 +7,10 @@
 #include <unordered_map>
 
 #include "bsd_socket.h"
+#include "injected_failures.h"
 #include "network_map.h"
-#include "standin/resource_control.h"
 #include "standin/errhandlingapi.h"
+#include "standin/resource_control.h"
 #include "standin/winerror.h"
 #include "standin/winsock2.h"
 #include "thread_object.h"
@@ -63,13 +64,6 @@ std::shared_ptr<BsdSocket> Enter(SOCKET s) {
 
 std::atomic<int> gSocketFailures{0};
 
-bool ConsumeInjectedSocketFailure() {
-    int left = gSocketFailures.load();
-    while (left > 0 && !gSocketFailures.compare_exchange_weak(left, left - 1)) {
-    }
-    return left > 0;
-}
-
 }  // namespace
 
 namespace zntr::platform {
@@ -88,7 +82,7 @@ SOCKET socket(int af, int type, int protocol) {
         WSASetLastError(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    if (ConsumeInjectedSocketFailure()) {
+    if (ConsumeInjectedFailure(gSocketFailures)) {
         WSASetLastError(WSAENOBUFS);
         return INVALID_SOCKET;
     }

@@ -1,6 +1,5 @@
-// The checks at the driver's entry points that neither the framework nor the class extension
-// ever trips: null arguments, a second initialisation, and a sensor without its collections.
-// Each is refused with its own status and changes nothing.
+// The entry points' checks no framework or class extension call trips (null arguments, a second
+// initialisation, a sensor without collections): each refused with its status, changing nothing.
 #include "prepared_device.h"
 
 namespace {
@@ -19,8 +18,7 @@ TEST(ArgumentChecks, NullArgumentsAndAMissingSensorAreRefusedWithTheirStatus) {
     ASSERT_EQ(cSensorDDI::CreateInstance(&bare), S_OK);
     bare->AddRef();  // the creator's reference, as the device takes it
 
-    // Braced initialisers run in order.
-    const struct {
+    const struct {  // braced initialisers run in order
         const char* call;
         HRESULT expected, actual;
     } checks[] = {

@@ -1,6 +1,7 @@
 // The sensor event thread of a prepared device, posting to the fake class extension: the order in
 // which it serves its events, the collapse of signals given while it is busy, what a data event
 // carries, its log, the exit signal a release leaves behind, and its failure paths.
+#include <algorithm>
 #include <thread>
 
 #include "prepared_device.h"
@@ -126,20 +127,17 @@ Calls RunThread(PreparedDevice& d, LPVOID device, DWORD apartment = 0) {
     return log;
 }
 
-// Each way the thread cannot set itself up ends it with its line (the device has no thread of
-// its own that the injected failure could reach). Without a class extension, each wake-up logs
-// its post's failure and the thread goes on to the next.
+// Each way the thread cannot set itself up ends it with its line (the device has no thread for
+// the injected failure to reach). Without a sensor nothing is posted; a data event that cannot be
+// built is dropped; without a class extension each post logs its failure and the thread goes on.
 TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
     PreparedDevice d(false);
     const HANDLE data = d.Device().mhDataEvent;
     const HANDLE state = d.Device().mhStateEvent;
     const std::string exit = "SensorEventThreadProc: exit event";
-    // The thread run with the events signalled, the exit event last.
     const auto run = [&](std::initializer_list<HANDLE> events) {
-        for (HANDLE event : events) {
-            SetEvent(event);
-        }
-        SetEvent(d.Device().mhExitEvent);
+        std::for_each(events.begin(), events.end(), SetEvent);
+        SetEvent(d.Device().mhExitEvent);  // signalled last
         return RunThread(d, &d.Device());
     };
     EXPECT_EQ(RunThread(d, nullptr), Calls{"SensorEventThreadProc: invalid pMainDevice pointer"});
@@ -174,8 +172,8 @@ TEST(EventThreadTest, FailuresOfTheThreadAreLogged) {
 
 // A preparation that fails after its queue releases what it set up, which sets the exit event
 // with no thread to take it; the thread of the next preparation must not take that signal for
-// its own. Its first wake-up, a state signal given before it starts, is held inside its post:
-// whatever the scheduling, the exit event must not be signalled then.
+// its own. Its first wake-up (a state signal given before it starts) is held in its post, when
+// the exit event must not be signalled, whatever the scheduling.
 TEST(EventThreadTest, TheNextThreadIgnoresTheExitSignalOfAReleaseWithoutThread) {
     PreparedDevice d(false);
     {

@@ -220,9 +220,8 @@ TEST_F(SensorFeed, TheThreadEndsByItselfOnlyWhenItCannotSetUp) {
     EXPECT_FALSE(CloseHandle(handle)) << "the thread closed its own handle";
 }
 
-// Setting up the stream: a socket already held is kept without asking the hotspot; a socket that
-// cannot be made (the stream's or the discovery's), or a stream port that refuses, gives 0 with
-// no socket left behind.
+// The stream's set-up keeps a socket already held, asking nothing; a socket that cannot be made
+// (the stream's or the discovery's) or a refusing stream port gives 0 and leaves no socket.
 TEST_F(SensorFeed, TheStreamSetUpHoldsASocketOnlyOnceConnected) {
     Sensor().mSocket = 0x40;
     EXPECT_EQ(SocketCreateAndConnect(&Sensor()), 1);

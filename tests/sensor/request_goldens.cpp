@@ -196,9 +196,9 @@ class Session {
     }
 
   private:
-    // "CLSID_... after N": creations of that class fail with E_OUTOFMEMORY after N of them
-    // succeeded; "IPortableDevice...::METHOD after N": so do that method's calls. Until the next
-    // "fail" (an empty one heals).
+    // "CLSID_... after N" or "IPortableDevice...::METHOD after N": that class's creations or that
+    // method's calls fail with E_OUTOFMEMORY after N successes, until the next "fail" (empty
+    // heals).
     void Fail(const std::string& what) {
         failure_.reset();
         methodFailure_.reset();

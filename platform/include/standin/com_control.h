@@ -39,7 +39,7 @@ class ComCreationFailure {
 // PortableDeviceKeyCollection or PortableDeviceValuesCollection, named like
 // "IPortableDeviceValues::SetValue", fail with the given status after a number of them have
 // succeeded (0: the next one fails), whoever the caller. One at a time: a later one replaces it.
-// The failing call changes nothing and leaves its out-parameters as for an empty answer.
+// The failing call changes nothing.
 class ComMethodFailure {
   public:
     ComMethodFailure(std::string method, HRESULT failure, unsigned successesFirst = 0);

@@ -1,7 +1,6 @@
 // Fault injection for the stand-in's resources, with no Windows counterpart: tests make the next
 // heap allocations, thread creations or socket creations fail to reach the driver's failure
-// paths. Driver code
-// never uses this.
+// paths. Driver code never uses this.
 #pragma once
 
 namespace zntr::platform {
