@@ -5,68 +5,38 @@
 // "*" instead. An empty comma-ended field gives the no-value marker; a field that is not there
 // at all (the text is used up, or an empty last field right before "*") leaves the destination
 // as it was.
-#include <algorithm>
-
+#include "nmea_numbers.h"
 #include "nmea_parser.h"
+
+using namespace nmea_numbers;
 
 namespace {
 
-constexpr size_t kFieldBufferLength = 64;
-
-// Reads a field with a C runtime reader, which needs terminated text: short fields are copied
-// to the stack, long ones to the heap.
-template <typename Result, typename Reader>
-Result ReadFieldText(std::wstring_view field, Reader reader) {
-    if (field.size() < kFieldBufferLength) {
-        WCHAR text[kFieldBufferLength];
-        std::copy(field.begin(), field.end(), text);
-        text[field.size()] = L'\0';
-        return static_cast<Result>(reader(text));
-    }
-    const std::wstring text(field);
-    return static_cast<Result>(reader(text.c_str()));
-}
-
-double ReadDouble(std::wstring_view field) {
-    return ReadFieldText<double>(field, _wtof);
-}
-
-INT ReadInt(std::wstring_view field) {
-    return ReadFieldText<INT>(field, _wtol);
-}
-
-template <typename T>
-void TakeField(std::wstring_view& fields, T& destination, T marker,
-               T (*read)(std::wstring_view field)) {
+// The common case in one scan and few registers: a plain number, or nothing, right before a ",".
+template <typename T, bool (*Scan)(std::wstring_view, size_t&, T&)>
+void TakeField(std::wstring_view& fields, T& destination, T marker) {
     if (fields.empty()) {
         return;
     }
-    const size_t comma = fields.find(L',');
-    if (comma != std::wstring_view::npos) {
-        if (comma == 0) {
-            destination = marker;
-        } else {
-            destination = read(fields.substr(0, comma));
-        }
-        fields.remove_prefix(comma + 1);
+    size_t length = 0;
+    T value;
+    const bool plain = Scan(fields, length, value);
+    if (length < fields.size() && fields[length] == L',' && (plain || length == 0)) {
+        destination = length == 0 ? marker : value;
+        fields.remove_prefix(length + 1);
         return;
     }
-    const size_t star = fields.find(L'*');
-    if (star != std::wstring_view::npos && star > 0) {
-        destination = read(fields.substr(0, star));
-        // What remains is the checksum digits and trailing white space: no further field.
-        fields.remove_prefix(star + 1);
-    }
+    TakeOtherField(fields, length, destination);
 }
 
 }  // namespace
 
 void cNMEAParser::GetDoubleField(std::wstring_view& fields, double& destination) {
-    TakeField(fields, destination, NO_DOUBLE_VALUE, ReadDouble);
+    TakeField<double, ScanPlainDecimal>(fields, destination, NO_DOUBLE_VALUE);
 }
 
 void cNMEAParser::GetIntField(std::wstring_view& fields, INT& destination) {
-    TakeField(fields, destination, NO_INT_VALUE, ReadInt);
+    TakeField<INT, ScanPlainInteger>(fields, destination, NO_INT_VALUE);
 }
 
 // ddmm.mmmm followed by N or S.
@@ -96,9 +66,11 @@ void cNMEAParser::GetCoordinate(std::wstring_view& fields, size_t degreeDigits,
     const std::wstring_view field = fields.substr(0, comma);
     fields.remove_prefix(comma + 1);
     const size_t split = std::min(degreeDigits, field.size());
-    double value = ReadDouble(field.substr(0, split)) + ReadDouble(field.substr(split)) / 60.0;
+    double value =
+        ReadDoubleField(field.substr(0, split)) + ReadDoubleField(field.substr(split)) / 60.0;
 
-    const size_t hemisphereEnd = fields.find(L',');
+    // As a rule the hemisphere is one letter.
+    const size_t hemisphereEnd = fields.size() > 1 && fields[1] == L',' ? 1 : fields.find(L',');
     if (!fields.empty() && hemisphereEnd != std::wstring_view::npos) {
         if (fields.substr(0, hemisphereEnd) == std::wstring_view(&negativeHemisphere, 1)) {
             value = -value;

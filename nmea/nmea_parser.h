@@ -1,6 +1,8 @@
 // cNMEAParser: the NMEA 0183 reader and the fix record it decodes sentences into.
 #pragma once
 
+#include <utility>
+
 #include "driver_platform.h"
 
 // No-value markers: a fix-record number that was never received, or was received empty, holds
@@ -38,6 +40,9 @@ class cNMEAParser {
     // Reader (called from one thread only): frames mPendingData followed by newText into
     // sentences, decodes each complete one and returns the code of the last, or NMEA_NONE.
     NMEASentenceType ParseNMEAData(std::wstring newText);
+    // The storage of a text ParseNMEAData was given and is done with, emptied, for the caller's
+    // next text: a caller that fills it and passes it back costs no allocation per line.
+    std::wstring TakeSpareText() { return std::move(mSpareText); }
     // Checks, identifies and decodes one sentence: "$" up to its end, no "\n".
     NMEASentenceType ParseSentence(std::wstring_view sentence);
     bool VerifyChecksum(std::wstring_view sentence);
@@ -92,6 +97,8 @@ class cNMEAParser {
     // Unfinished tail of the previous call's text: empty, or "$" and no "\n" after it. Only the
     // reader's thread touches it, so mLock does not guard it.
     std::wstring mPendingData;
+    // Kept for TakeSpareText; the reader's thread only, like mPendingData.
+    std::wstring mSpareText;
     CRITICAL_SECTION mLock;
 
   private:

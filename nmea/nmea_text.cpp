@@ -1,17 +1,38 @@
 #include "nmea_text.h"
 
+#include <cstring>
+
 std::wstring AnsiTextToWide(const char* text) {
+    std::wstring wide;
+    AnsiTextToWide(text, wide);
+    return wide;
+}
+
+void AnsiTextToWide(const char* text, std::wstring& wide) {
+    wide.clear();
     if (text == nullptr || *text == '\0') {
-        return std::wstring();
+        return;
+    }
+    // ASCII, the usual text, is the same in every ANSI code page: widened byte by byte.
+    const size_t length = std::strlen(text);
+    unsigned all = 0;
+    for (size_t i = 0; i < length; ++i) {
+        all |= static_cast<unsigned char>(text[i]);
+    }
+    if (all < 0x80) {
+        wide.resize(length);
+        for (size_t i = 0; i < length; ++i) {
+            wide[i] = static_cast<unsigned char>(text[i]);
+        }
+        return;
     }
     const int count = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
     if (count <= 1) {
-        return std::wstring();
+        return;
     }
     // The count includes the terminating NUL, which lands in the string's own terminator.
-    std::wstring wide(static_cast<size_t>(count - 1), L'\0');
+    wide.resize(static_cast<size_t>(count - 1));
     if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, wide.data(), count) != count) {
-        return std::wstring();
+        wide.clear();
     }
-    return wide;
 }

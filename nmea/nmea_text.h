@@ -6,3 +6,5 @@
 // The terminated narrow text in the thread's ANSI code page as a wide string; empty for an empty
 // text or when the conversion cannot be made.
 std::wstring AnsiTextToWide(const char* text);
+// The same into `wide`, whose contents it replaces and whose storage it reuses.
+void AnsiTextToWide(const char* text, std::wstring& wide);
