@@ -81,9 +81,9 @@ void UpdateFromGSA(cSensorDDI& sensor) {
     INT fixMode = NO_INT_VALUE;
     double pdop = NO_DOUBLE_VALUE;
     double vdop = NO_DOUBLE_VALUE;
-    std::vector<double> satellitePRNs;
+    std::vector<double>& satellitePRNs = sensor.mLineSinkPRNs;  // empty: the last update emptied it
     sensor.mNMEAParser.GetGSAData(hdop, fixMode, pdop, vdop, satellitePRNs);
-    sensor.SetSensorGSAData(hdop, fixMode, pdop, vdop, std::move(satellitePRNs));
+    sensor.SetSensorGSAData(hdop, fixMode, pdop, vdop, satellitePRNs);
 }
 
 // $PQXFI,123522.0,4807.040000,N,01131.010000,E,546.0,12.5,20.1,0.3*57, and the "Dummy" pass.
@@ -125,7 +125,12 @@ void ProcessNMEALine(const char* pLine) {
     if (std::strcmp(pLine, "Dummy") == 0) {
         UpdateFromPQXFI(*pSensor);
     }
-    const NMEASentenceType code = pSensor->mNMEAParser.ParseNMEAData(AnsiTextToWide(pLine));
+    // The text goes to the reader in the storage of the previous line's, so that a steady stream
+    // of lines costs no allocation.
+    cNMEAParser& parser = pSensor->mNMEAParser;
+    std::wstring text = parser.TakeSpareText();
+    AnsiTextToWide(pLine, text);
+    const NMEASentenceType code = parser.ParseNMEAData(std::move(text));
     for (const cSentenceUpdate& update : kSentenceUpdates) {
         if (update.mCode == code) {
             if (update.mUpdate != nullptr) {

@@ -112,9 +112,10 @@ class cSensorDDI : public cComBase<ISensorDriver>, public cHeapObject {
     void SetSensorRMCData(double latitude, double longitude, double trueCourse, double speedKnots,
                           double utcTime);
     void SetSensorGLLData(double latitude, double longitude, double utcTime);
-    // Takes the PRN list over; it is freed when the update is done.
+    // Takes the PRN list over: it is emptied when the update is done, its storage left to the
+    // caller for the next GSA line.
     void SetSensorGSAData(double hdop, INT fixMode, double pdop, double vdop,
-                          std::vector<double> satellitePRNs);
+                          std::vector<double>& satellitePRNs);
     // The only updater that moves the sensor state and signals a data event.
     void SetSensorPQXFIData(double latitude, double longitude, double altitude, double utcTime,
                             double errorRadius);
@@ -171,6 +172,9 @@ class cSensorDDI : public cComBase<ISensorDriver>, public cHeapObject {
     double mLastLatitude;
     double mLastLongitude;
     double mLastErrorRadius;
+    // The line sink's copy of the GSA PRN list, reused from one GSA line to the next so that a
+    // steady stream costs no allocation. The receive thread's only.
+    std::vector<double> mLineSinkPRNs;
     // The port identifier given to Initialize, lower-cased: the serial number property and the
     // key of the device lookups.
     std::wstring mNMEAPortID;

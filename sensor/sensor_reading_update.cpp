@@ -139,7 +139,7 @@ void cSensorDDI::SetSensorGLLData(double latitude, double longitude, double utcT
 // The satellites-used count is written for every GSA sentence, also when it lists no PRN; the
 // PRN vector only when the sentence's list had an entry.
 void cSensorDDI::SetSensorGSAData(double hdop, INT fixMode, double pdop, double vdop,
-                                  std::vector<double> satellitePRNs) {
+                                  std::vector<double>& satellitePRNs) {
     SetIntegerDataField(SENSOR_DATA_TYPE_FIX_TYPE, fixMode);
     SetFloatDataField(SENSOR_DATA_TYPE_HORIZONAL_DILUTION_OF_PRECISION, hdop);
     SetFloatDataField(SENSOR_DATA_TYPE_POSITION_DILUTION_OF_PRECISION, pdop);
@@ -162,7 +162,8 @@ void cSensorDDI::SetSensorGSAData(double hdop, INT fixMode, double pdop, double 
         }
     }
     SetFloatDataField(SENSOR_DATA_TYPE_VERTICAL_DILUTION_OF_PRECISION, vdop);
-    // The list, taken over from the caller, is freed as the update returns.
+    // The list, taken over from the caller, is emptied as the update returns.
+    satellitePRNs.clear();
 }
 
 // Besides the data fields, this update decides the state: a position makes a sensor with no data
