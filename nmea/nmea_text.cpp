@@ -13,19 +13,21 @@ void AnsiTextToWide(const char* text, std::wstring& wide) {
     if (text == nullptr || *text == '\0') {
         return;
     }
-    // ASCII, the usual text, is the same in every ANSI code page: widened byte by byte.
+    // ASCII, the usual text, is the same in every ANSI code page: widened byte by byte, in the
+    // same pass that looks for any other byte.
     const size_t length = std::strlen(text);
+    wide.resize(length);
+    WCHAR* const out = wide.data();
     unsigned all = 0;
     for (size_t i = 0; i < length; ++i) {
-        all |= static_cast<unsigned char>(text[i]);
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        all |= c;
+        out[i] = c;
     }
     if (all < 0x80) {
-        wide.resize(length);
-        for (size_t i = 0; i < length; ++i) {
-            wide[i] = static_cast<unsigned char>(text[i]);
-        }
         return;
     }
+    wide.clear();
     const int count = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
     if (count <= 1) {
         return;
