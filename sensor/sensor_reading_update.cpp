@@ -1,9 +1,10 @@
 // The reading update: the six updaters that write fresh fix-record values into the data fields,
 // and the state machine of SetSensorPQXFIData.
 //
-// Every value is passed in a stack PROPVARIANT and written with one SetDataFieldValue, which takes
-// mSensorLock for that one write; a failed write is ignored and the next one still happens. The
-// parser's mLock is never held here: the caller copied the values out under it and left it.
+// Every value is passed in a stack PROPVARIANT (a number in a plain one: it holds nothing to
+// free) and written with one SetDataFieldValue, which takes mSensorLock for that one write; a
+// failed write is ignored and the next one still happens. The parser's mLock is never held here:
+// the caller copied the values out under it and left it.
 #include <cfloat>
 #include <cmath>
 #include <utility>
@@ -46,14 +47,21 @@ ULONG LowBitsOfTruncated(double value) {
     return static_cast<ULONG>(low);
 }
 
+// A number's value holds nothing to free, so it needs no clearing: a plain PROPVARIANT.
+PROPVARIANT ScalarField(VARTYPE type) {
+    PROPVARIANT field;
+    PropVariantInit(&field);
+    field.vt = type;
+    return field;
+}
+
 }  // namespace
 
 void cSensorDDI::SetDoubleDataField(REFPROPERTYKEY key, double value) {
     if (value == NO_DOUBLE_VALUE) {
         return;
     }
-    cPropVariant field;
-    field.vt = VT_R8;
+    PROPVARIANT field = ScalarField(VT_R8);
     field.dblVal = value;
     SetDataFieldValue(key, &field);
 }
@@ -63,8 +71,7 @@ void cSensorDDI::SetFloatDataField(REFPROPERTYKEY key, double value) {
     if (value == NO_DOUBLE_VALUE) {
         return;
     }
-    cPropVariant field;
-    field.vt = VT_R4;
+    PROPVARIANT field = ScalarField(VT_R4);
     field.fltVal = ToNearestFloat(value);
     SetDataFieldValue(key, &field);
 }
@@ -73,8 +80,7 @@ void cSensorDDI::SetIntegerDataField(REFPROPERTYKEY key, INT value) {
     if (value == NO_INT_VALUE) {
         return;
     }
-    cPropVariant field;
-    field.vt = VT_I4;
+    PROPVARIANT field = ScalarField(VT_I4);
     field.lVal = value;
     SetDataFieldValue(key, &field);
 }
