@@ -4,7 +4,10 @@
 // - Reads and line windows stop at the write index: only unread bytes are taken, never the older
 //   stream data (or zeros) that lie behind it.
 // - A last piece with no line feed behind it stays in the buffer until its line feed arrives, so
-//   a sentence split across two receives is passed on whole.
+//   a sentence split across two receives is passed on whole; but only while the window is not
+//   full. In a full window it is examined like any other piece (a "$" piece passed on, cut to
+//   fit the output with its "\n"), so that an over-long line never holds the lines behind it
+//   back until the ring laps.
 #include "circular_buffer.h"
 
 namespace {
@@ -89,8 +92,10 @@ int ReadLinesFromCircularBuffer(CircularBuffer& buffer, char* output, DWORD outp
         return 0;
     }
     const DWORD entryReadIndex = buffer.mReadIndex;
-    const DWORD window =
-        std::min({LINE_WINDOW_SIZE, outputSize - 1, GetCircularBufferUnreadCount(buffer)});
+    const DWORD largestWindow = std::min(LINE_WINDOW_SIZE, outputSize - 1);
+    const DWORD window = std::min(largestWindow, GetCircularBufferUnreadCount(buffer));
+    // A full window can grow no more, so a piece in it waits for no line feed.
+    const bool windowFull = window == largestWindow;
     char work[LINE_WINDOW_SIZE + 1];
     std::memset(work, 0, sizeof(work));
     CopyOut(buffer, entryReadIndex, reinterpret_cast<BYTE*>(work), window);
@@ -106,15 +111,22 @@ int ReadLinesFromCircularBuffer(CircularBuffer& buffer, char* output, DWORD outp
             break;
         }
         const char* end = std::strchr(cursor, '\n');
-        if (end == nullptr) {
+        if (end == nullptr && !windowFull) {
             // No line feed behind the last piece yet: it waits for the rest of its line.
             break;
         }
-        const size_t length = static_cast<size_t>(end - cursor);
+        // In a full window a last piece without its line feed is taken as it is, cut so that
+        // the output keeps room for its "\n" and the terminator.
+        const size_t length = end != nullptr
+                                  ? static_cast<size_t>(end - cursor)
+                                  : std::min(std::strlen(cursor), outputSize - 2 - outputLength);
         if (cursor[0] == '$') {
             std::memcpy(output + outputLength, cursor, length);
             output[outputLength + length] = '\n';
             outputLength += length + 1;
+        }
+        if (end == nullptr) {
+            break;
         }
         cursor = end + 1;
     }

@@ -25,7 +25,8 @@ int WriteToCircularBuffer(CircularBuffer& buffer, const BYTE* source, DWORD coun
 // delivers.
 int ReadFromCircularBuffer(CircularBuffer& buffer, BYTE* destination, DWORD count);
 // At most four NMEA lines, each "\n"-ended, into output; 1 when lines were taken, 0 when the
-// buffer was missing or empty. A last line whose line feed has not arrived stays in the buffer.
+// buffer was missing or empty. A last line whose line feed has not arrived stays in the buffer,
+// unless it fills the whole window (then it is passed on, cut to fit the output).
 int ReadLinesFromCircularBuffer(CircularBuffer& buffer, char* output, DWORD outputSize);
 
 // The bytes written and not yet taken; 0 without storage.

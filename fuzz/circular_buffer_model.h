@@ -5,9 +5,10 @@
 // read is refused when empty, else takes the smaller of count and the unread bytes. Taking lines
 // is refused when empty or without output; else it looks at the smallest of 1024, the output size
 // less one and the unread bytes, as text (up to a zero byte), examines at most four pieces between
-// line feeds (a run of them one separator; a piece without a line feed behind it ends the call),
-// outputs those beginning with "$", each with "\n", and moves the read index by the output's
-// length.
+// line feeds (a run of them one separator; a piece without a line feed behind it ends the call,
+// and is examined too when the window could not be larger, cut to leave room for its "\n" and the
+// terminator), outputs those beginning with "$", each with "\n", and moves the read index by the
+// output's length.
 #pragma once
 
 #include <algorithm>
@@ -66,7 +67,8 @@ class CircularBufferModel {
         if (!hasStorage_ || read_ == write_ || outputSize == 0) {
             return 0;
         }
-        const std::uint32_t window = std::min({1024u, outputSize - 1, Unread()});
+        const std::uint32_t largest = std::min(1024u, outputSize - 1);
+        const std::uint32_t window = std::min(largest, Unread());
         std::string text;
         for (std::uint32_t i = 0; i < window && bytes_[(read_ + i) % kSize] != 0; ++i) {
             text.push_back(static_cast<char>(bytes_[(read_ + i) % kSize]));
@@ -80,6 +82,9 @@ class CircularBufferModel {
             }
             const std::size_t end = text.find('\n', at);
             if (end == std::string::npos) {
+                if (window == largest && text[at] == '$') {
+                    lines += text.substr(at, outputSize - 2 - lines.size()) + "\n";
+                }
                 break;
             }
             if (text[at] == '$') {

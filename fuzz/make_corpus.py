@@ -160,6 +160,10 @@ def circular_buffer():
     write(folder, "non-sentence-pieces", ops((allocate,), (write_op, "junk\n\n\n" + GGA +
                                                            "more junk\n" + VTG), (lines,),
                                              (lines,)))
+    long_line = "$GPTXT," + "x" * 1493  # 1,500 bytes without a line feed
+    write(folder, "over-long-line", ops((allocate,), (write_op, long_line[:1023]), (lines,),
+                                        (write_op, long_line[1023:]), (lines,), (write_op, GGA),
+                                        (lines,), (write_op, VTG), (lines,), (lines,)))
     write(folder, "release-and-again", ops((allocate,), (write_op, GGA), (release,), (lines,),
                                            (read, 5), (write_op, GGA), (allocate,),
                                            (write_op, GLL), (lines,)))

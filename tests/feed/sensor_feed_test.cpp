@@ -196,6 +196,20 @@ TEST_F(SensorFeed, APassWithoutDataZeroesTheTenFields) {
     EXPECT_EQ(Field(SENSOR_DATA_TYPE_TRUE_HEADING_DEGREES), kMarked);
 }
 
+// An over-long line (1,500 bytes, no line feed) fills the ring's line window: it is passed on cut
+// to the output, and the sentence after the one glued to its end reaches the sink in the pass
+// that receives it, not after the ring has lapped.
+TEST_F(SensorFeed, AnOverLongLineHoldsNoSentenceBack) {
+    const std::string longLine = "$GPTXT," + std::string(1493, 'x');
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_TRUE(Streaming());
+    ASSERT_TRUE(stream_.Send(longLine));
+    ASSERT_TRUE(stream_.Send("$GPTXT,GLUED\r\n"));
+    ASSERT_TRUE(stream_.Send("$GPTXT,NEXT\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return gSink.Calls().size() >= 2; }, 30s));
+    EXPECT_EQ(gSink.Calls(), (Lines{longLine.substr(0, 1022) + "\n", "$GPTXT,NEXT\r\n"}));
+}
+
 // The thread procedure run here ends by itself only without a sensor, without storage (its
 // handle stays for the last client to close) or without a connection (storage and handle go).
 TEST_F(SensorFeed, TheThreadEndsByItselfOnlyWhenItCannotSetUp) {
