@@ -5,10 +5,15 @@
 // captures of real receivers, with what each line changed (`zntr decode --fix --changes`).
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
 #include <filesystem>
+#include <random>
+#include <string>
 
 #include "decode_fix.h"
 #include "golden_captures.h"
+#include "json_output.h"
 
 namespace {
 
@@ -55,6 +60,35 @@ TEST_P(FixGolden, DecodesAsReviewed) {
             return zntr::tools::RunDecodeFix(file, {fix.changes}, write);
         });
     EXPECT_EQ(differs, "");
+}
+
+// Integral values take a quicker way than the general conversion; around 2^53, at 0, -0 and
+// their neighbours the full form must still write printf's %.17g and the short form must read
+// back as the value.
+TEST(FixNumbers, IntegralValuesAndTheirNeighboursWriteAsTheGeneralConversion) {
+    std::mt19937_64 random(16);
+    for (int i = 0; i < 20000; ++i) {
+        const auto bits = random() >> (i % 64);
+        const double base =
+            std::ldexp(static_cast<double>(bits), i % 8) * ((i / 64) % 2 != 0 ? -1 : 1);
+        for (const double value :
+             {base, std::nextafter(base, 1e300), std::nextafter(base, -1e300)}) {
+            char expected[32];
+            const auto end =
+                std::to_chars(expected, expected + 32, value, std::chars_format::general, 17).ptr;
+            std::string full;
+            std::string shortest;
+            zntr::tools::AppendJsonDouble(full, value);
+            zntr::tools::AppendJsonShortest(shortest, value);
+            ASSERT_EQ(full, std::string(expected, end)) << value;
+            double back = 1;
+            std::from_chars(shortest.data(), shortest.data() + shortest.size(), back);
+            ASSERT_EQ(back, value) << shortest;
+            ASSERT_EQ(shortest.find_first_of(".e") == std::string::npos,
+                      value == std::trunc(value) && std::fabs(value) < 1e17)
+                << shortest;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, FixGolden, testing::ValuesIn(FixCaptures()),
