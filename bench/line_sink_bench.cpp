@@ -11,53 +11,18 @@
 #include <vector>
 
 #include "allocation_counter.h"
+#include "bench_sensor.h"
 #include "debug_log.h"
-#include "framework_device.h"
 #include "mixed_corpus.h"
 #include "nmea_line_sink.h"
 #include "sensor_ddi.h"
-#include "standin/com_helpers.h"
 
 namespace {
-
-// One initialised sensor in gpSensorDDI for as long as it lives.
-class BenchSensor {
-  public:
-    explicit BenchSensor(bool subscribed) {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        zntr::host::CreateFrameworkDevice(L"ROOT\\ZNTR\\0000", {}, device_.GetAddressOf());
-        cSensorDDI::CreateInstance(&gpSensorDDI);
-        gpSensorDDI->AddRef();
-        ok_ = SUCCEEDED(gpSensorDDI->Initialize(L"ROOT\\ZNTR\\0000", device_.Get()));
-        dataEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        stateEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        gpSensorDDI->mhDataEvent = dataEvent_;
-        gpSensorDDI->mhStateEvent = stateEvent_;
-        gpSensorDDI->mSubscriberCount = subscribed ? 1 : 0;
-    }
-    ~BenchSensor() {
-        gpSensorDDI->Release();
-        gpSensorDDI = nullptr;
-        CloseHandle(dataEvent_);
-        CloseHandle(stateEvent_);
-        device_ = nullptr;
-        CoUninitialize();
-    }
-    BenchSensor(const BenchSensor&) = delete;
-    BenchSensor& operator=(const BenchSensor&) = delete;
-    bool ok() const { return ok_; }
-
-  private:
-    Microsoft::WRL::ComPtr<IWDFDevice> device_;
-    HANDLE dataEvent_ = nullptr;
-    HANDLE stateEvent_ = nullptr;
-    bool ok_ = false;
-};
 
 void RunLineSink(benchmark::State& state, bool withPqxfiAndDummy) {
     gEnableLog = 0;  // as configured by default: the log costs nothing
     const std::vector<std::string> corpus = zntr::bench::MixedCorpus(withPqxfiAndDummy);
-    BenchSensor sensor(withPqxfiAndDummy);
+    zntr::bench::BenchSensor sensor(withPqxfiAndDummy);
     if (!sensor.ok()) {
         state.SkipWithError("the sensor could not be initialised");
         return;
@@ -97,5 +62,3 @@ void BM_ProcessNMEALineWithPqxfiAndDummy(benchmark::State& state) {
 BENCHMARK(BM_ProcessNMEALineWithPqxfiAndDummy);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -4,10 +4,10 @@
 
 namespace zntr::bench {
 
-std::vector<std::string> MixedCorpus(bool withPqxfiAndDummy) {
+std::vector<std::string> MixedCorpus(bool withPqxfiAndDummy, std::size_t count) {
     std::vector<std::string> lines;
     zntr::hotspot::SyntheticTrack track;
-    for (int epoch = 0; epoch < 600; ++epoch) {
+    for (int epoch = 0; count != 0 ? lines.size() < count : epoch < 600; ++epoch) {
         for (const std::string& sentence : track.Next().sentences) {
             const std::string tag = sentence.substr(0, 6);
             if (tag == "$GPGGA" || tag == "$GPGSA" || tag == "$GPGSV" || tag == "$GPRMC" ||
@@ -18,6 +18,9 @@ std::vector<std::string> MixedCorpus(bool withPqxfiAndDummy) {
                 }
             }
         }
+    }
+    if (count != 0) {
+        lines.resize(count);
     }
     return lines;
 }

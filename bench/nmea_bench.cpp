@@ -79,5 +79,3 @@ void BM_VerifyChecksum(benchmark::State& state) {
 BENCHMARK(BM_VerifyChecksum);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -254,8 +254,9 @@ int main(int argc, char** argv) {
         track.period_seconds = 1.0 / options.rate;
         TimedStreamServer stream(track);
         const zntr::test::TemporaryFolder folder;
-        json figures = options.program == "zntr" ? RunZntrHost(options, stream, folder.path().string())
-                                                 : RunGpsd(options, stream, folder.path().string());
+        json figures = options.program == "zntr"
+                           ? RunZntrHost(options, stream, folder.path().string())
+                           : RunGpsd(options, stream, folder.path().string());
         figures["program"] = options.program;
         figures["rate_hz"] = options.rate;
         figures["seconds"] = options.seconds;

@@ -31,5 +31,3 @@ void BM_PlainDecoder(benchmark::State& state) {
 BENCHMARK(BM_PlainDecoder);
 
 }  // namespace
-
-BENCHMARK_MAIN();
