@@ -47,8 +47,9 @@ ULONG LowBitsOfTruncated(double value) {
     return static_cast<ULONG>(low);
 }
 
-// A number's value holds nothing to free, so it needs no clearing: a plain PROPVARIANT.
-PROPVARIANT ScalarField(VARTYPE type) {
+// A value that owns nothing to free (a number, or an array it only lends) needs no clearing: a
+// plain PROPVARIANT.
+PROPVARIANT PlainField(VARTYPE type) {
     PROPVARIANT field;
     PropVariantInit(&field);
     field.vt = type;
@@ -61,7 +62,7 @@ void cSensorDDI::SetDoubleDataField(REFPROPERTYKEY key, double value) {
     if (value == NO_DOUBLE_VALUE) {
         return;
     }
-    PROPVARIANT field = ScalarField(VT_R8);
+    PROPVARIANT field = PlainField(VT_R8);
     field.dblVal = value;
     SetDataFieldValue(key, &field);
 }
@@ -71,7 +72,7 @@ void cSensorDDI::SetFloatDataField(REFPROPERTYKEY key, double value) {
     if (value == NO_DOUBLE_VALUE) {
         return;
     }
-    PROPVARIANT field = ScalarField(VT_R4);
+    PROPVARIANT field = PlainField(VT_R4);
     field.fltVal = ToNearestFloat(value);
     SetDataFieldValue(key, &field);
 }
@@ -80,7 +81,7 @@ void cSensorDDI::SetIntegerDataField(REFPROPERTYKEY key, INT value) {
     if (value == NO_INT_VALUE) {
         return;
     }
-    PROPVARIANT field = ScalarField(VT_I4);
+    PROPVARIANT field = PlainField(VT_I4);
     field.lVal = value;
     SetDataFieldValue(key, &field);
 }
@@ -160,12 +161,12 @@ void cSensorDDI::SetSensorGSAData(double hdop, INT fixMode, double pdop, double 
     }
     SetIntegerDataField(SENSOR_DATA_TYPE_SATELLITES_USED_COUNT, static_cast<INT>(count));
     if (!satellitePRNs.empty()) {
-        // Four bytes per PRN in machine (little-endian) order.
-        cPropVariant field;
-        if (SUCCEEDED(InitPropVariantFromBuffer(prns, static_cast<UINT>(count * sizeof(ULONG)),
-                                                &field))) {
-            SetDataFieldValue(SENSOR_DATA_TYPE_SATELLITES_USED_PRNS, &field);
-        }
+        // Four bytes per PRN in machine (little-endian) order. The value only lends the array on
+        // the stack: the collection stores a copy, and nothing here is freed.
+        PROPVARIANT field = PlainField(VT_VECTOR | VT_UI1);
+        field.caub.cElems = static_cast<ULONG>(count * sizeof(ULONG));
+        field.caub.pElems = reinterpret_cast<UCHAR*>(prns);
+        SetDataFieldValue(SENSOR_DATA_TYPE_SATELLITES_USED_PRNS, &field);
     }
     SetFloatDataField(SENSOR_DATA_TYPE_VERTICAL_DILUTION_OF_PRECISION, vdop);
     // The list, taken over from the caller, is emptied as the update returns.
