@@ -45,6 +45,7 @@ constexpr const char kUsage[] =
     "               standard input before releasing the hardware\n";
 
 struct Options {
+    std::string instanceIdText;  // as given
     std::wstring instanceId;
     bool events = false;
     bool raw = false;
@@ -60,8 +61,19 @@ struct Options {
     std::exit(2);
 }
 
+// An argument in the ANSI code page, as main receives it, as wide text.
 std::wstring Widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
+    if (text.empty()) {
+        return {};
+    }
+    const int size =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                            size);
+    }
+    return wide;
 }
 
 Options Parse(int argc, char** argv) {
@@ -83,7 +95,8 @@ Options Parse(int argc, char** argv) {
             return parsed;
         };
         if (flag == "--instance-id") {
-            options.instanceId = Widen(value());
+            options.instanceIdText = value();
+            options.instanceId = Widen(options.instanceIdText);
         } else if (flag == "--events") {
             options.events = true;
         } else if (flag == "--raw") {
@@ -185,8 +198,7 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "%s: %s loaded (framework version %lu.%lu), device %s started\n", kName,
                  options.module.string().c_str(), framework->Module().Version().MajorNumber,
-                 framework->Module().Version().MinorNumber,
-                 std::filesystem::path(options.instanceId).string().c_str());
+                 framework->Module().Version().MinorNumber, options.instanceIdText.c_str());
 
     int status = 0;
     {
