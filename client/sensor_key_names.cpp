@@ -26,7 +26,8 @@ struct GuidEntry {
     { item, #item }
 
 // Every key the sensor headers publish, and the Portable Devices keys a sensor object carries.
-constexpr KeyEntry kKeyNames[] = {
+// Not constexpr: the Windows SDK defines the keys as objects of a library, not as constants.
+const KeyEntry kKeyNames[] = {
     ZNTR_NAMED(WPD_OBJECT_ID),
     ZNTR_NAMED(WPD_OBJECT_NAME),
     ZNTR_NAMED(WPD_OBJECT_PERSISTENT_UNIQUE_ID),
@@ -93,7 +94,7 @@ constexpr KeyEntry kKeyNames[] = {
 };
 
 // Events, sensor categories and types, and the content type of a sensor object.
-constexpr GuidEntry kGuidNames[] = {
+const GuidEntry kGuidNames[] = {
     ZNTR_NAMED(SENSOR_EVENT_DATA_UPDATED),     ZNTR_NAMED(SENSOR_EVENT_STATE_CHANGED),
     ZNTR_NAMED(SENSOR_EVENT_PROPERTY_CHANGED), ZNTR_NAMED(SENSOR_CATEGORY_ALL),
     ZNTR_NAMED(SENSOR_CATEGORY_LOCATION),      ZNTR_NAMED(SENSOR_TYPE_LOCATION_GPS),
@@ -130,7 +131,12 @@ std::string FileTimeText(std::uint64_t ticks) {
     const std::time_t seconds = static_cast<std::time_t>(
         static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970);
     std::tm utc{};
-    if (gmtime_r(&seconds, &utc) == nullptr) {
+#if defined(_WIN32)
+    const bool converted = gmtime_s(&utc, &seconds) == 0;
+#else
+    const bool converted = gmtime_r(&seconds, &utc) != nullptr;
+#endif
+    if (!converted) {
         return std::to_string(ticks);
     }
     char text[48];
@@ -145,8 +151,9 @@ std::string FileTimeText(std::uint64_t ticks) {
 std::string GuidText(const GUID& guid) {
     char text[40];
     std::snprintf(text, sizeof(text), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
-                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+                  static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
     return text;
 }
 

@@ -13,6 +13,8 @@ add_subdirectory(feed)
 add_subdirectory(hotspot)
 # What `zntr decode --fix` prints, for the golden runner of the NMEA decoding.
 add_subdirectory(tools/decode)
+# The framework host for one device in one process, which runs ZntrLocation.dll end to end.
+add_subdirectory(host/windows)
 
 if(ZNTR_BUILD_TESTS)
   enable_testing()
