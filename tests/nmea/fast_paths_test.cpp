@@ -11,6 +11,7 @@
 #include <string>
 
 #include "nmea_numbers.h"
+#include "nmea_parser.h"
 #include "utc_time.h"
 
 namespace {
@@ -64,6 +65,26 @@ TEST(FastPaths, NumberScannersGiveTheRuntimesValue) {
     }
     // Most texts take the fast path, so the comparison above is mostly about it.
     EXPECT_GT(plain, 100000);
+}
+
+// A sentence with a character beyond ASCII is checked on its bytes in the thread's ANSI code page,
+// which need not be the character's own value (U+0080 has no byte in code page 1252).
+TEST(FastPaths, ChecksumBeyondAsciiIsTheCodePages) {
+    cNMEAParser parser;
+    for (const wchar_t c : {L'\u0080', L'\u0099', L'\u00e9', L'\u20ac', L'\u0100'}) {
+        const std::wstring body = std::wstring(L"GPTXT,") + c;
+        char bytes[16] = {};
+        const int length =
+            WideCharToMultiByte(CP_THREAD_ACP, 0, body.data(), static_cast<int>(body.size()), bytes,
+                                sizeof(bytes), nullptr, nullptr);
+        unsigned checksum = 0;
+        for (int i = 0; i < length; ++i) {
+            checksum ^= static_cast<unsigned char>(bytes[i]);
+        }
+        wchar_t digits[3];
+        swprintf(digits, 3, L"%02X", checksum);
+        EXPECT_TRUE(parser.VerifyChecksum(L"$" + body + L"*" + digits)) << static_cast<int>(c);
+    }
 }
 
 bool operator==(const cTimeParts& a, const cTimeParts& b) {
