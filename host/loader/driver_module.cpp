@@ -5,25 +5,12 @@
 
 #include <string>
 
-#include "framework_driver.h"
-#include "host_report.h"
 #include "module_entry_point.h"
 #include "standin/loader_control.h"
 
 namespace zntr::host {
 
 namespace {
-
-std::string VersionText(const UMDF_VERSION_DATA& version) {
-    return std::to_string(version.MajorNumber) + "." + std::to_string(version.MinorNumber) + "." +
-           std::to_string(version.ServiceNumber);
-}
-
-// The framework's rule: the same major version, and a minor version the framework has.
-bool VersionSupported(const UMDF_VERSION_DATA& version) {
-    return version.MajorNumber == kFrameworkVersion.MajorNumber &&
-           version.MinorNumber <= kFrameworkVersion.MinorNumber;
-}
 
 // Unmaps a library whose load failed.
 struct LibraryCloser {
@@ -62,23 +49,7 @@ std::unique_ptr<DriverModule> DriverModule::Load(const std::filesystem::path& pa
         reinterpret_cast<CanUnloadNowFunction>(dlsym(library, "DllCanUnloadNow"));
     const auto* version =
         static_cast<const UMDF_VERSION_DATA*>(dlsym(library, "Microsoft_WDF_UMDF_Version"));
-    for (const auto& [found, export_name] :
-         {std::pair<bool, const char*>{module->getClassObject_ != nullptr, "DllGetClassObject"},
-          {module->canUnloadNow_ != nullptr, "DllCanUnloadNow"},
-          {version != nullptr, "Microsoft_WDF_UMDF_Version"}}) {
-        if (!found) {
-            throw ModuleLoadError(name + " is not a driver module: it does not export " +
-                                  export_name);
-        }
-    }
-    module->version_ = *version;
-    if (!VersionSupported(module->version_)) {
-        throw ModuleLoadError(name + " is built for framework version " +
-                              VersionText(module->version_) + "; this host runs " +
-                              VersionText(kFrameworkVersion) +
-                              " (the major versions must match and the module's minor version "
-                              "may not be above the host's)");
-    }
+    module->CheckExports(name, version);
 
     // The module's load address: its handle, and the base its entry point is relative to.
     link_map* map = nullptr;
@@ -120,36 +91,11 @@ std::unique_ptr<DriverModule> DriverModule::Load(const std::filesystem::path& pa
     return module;
 }
 
-DriverModule::~DriverModule() {
-    Unload();
-}
-
-HRESULT DriverModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
-    return getClassObject_(clsid, iid, object);
-}
-
-HRESULT DriverModule::CanUnloadNow() const {
-    return canUnloadNow_();
-}
-
-bool DriverModule::Unload() {
-    if (!loaded_) {
-        return true;
-    }
-    loaded_ = false;
-    const HRESULT canUnload = canUnloadNow_();
-    if (canUnload != S_OK) {
-        ReportHostError("DllCanUnloadNow of " + path_.string() + " answered " +
-                        StatusText(canUnload) +
-                        " after the driver was released: objects of the module are still alive; "
-                        "the module stays loaded");
-        return false;
-    }
+void DriverModule::ReleaseLibrary() {
     entry_(handle_, DLL_PROCESS_DETACH, nullptr);
     zntr::platform::ForgetModule(handle_);
     dlclose(library_);
     library_ = nullptr;
-    return true;
 }
 
 }  // namespace zntr::host

@@ -58,6 +58,11 @@ class DriverModule {
     using EntryFunction = BOOL (*)(HINSTANCE, DWORD, LPVOID);
 
     DriverModule() = default;
+    // Both loaders: the three exports found and the framework version the host runs; sets
+    // version_ or throws ModuleLoadError.
+    void CheckExports(const std::string& name, const UMDF_VERSION_DATA* version);
+    // The loader's own unmapping, once DllCanUnloadNow has answered S_OK.
+    void ReleaseLibrary();
 
     std::filesystem::path path_;
     void* library_ = nullptr;  // the dlopen handle
